@@ -1,0 +1,39 @@
+// Scene: lasting GL state, the image textures, and the drawing of each frame.
+// Everything here needs a current GL context and runs on the main thread only.
+#pragma once
+
+#include <GL/gl.h>
+
+// The render size the glow's textures and viewports use. Fixed for the whole run;
+// window resizes do not change it.
+extern int screen_width;  // 800
+extern int screen_height; // 600
+
+// Image textures, loaded anew by every setup_scene (0 when an image failed to load).
+extern GLuint bg_texture;
+extern GLuint fg_texture;
+extern GLuint scroll_texture;
+
+// Prepares a freshly created context: fixed state, textures, soundtrack, blur targets.
+// Never fails; returns true.
+bool setup_scene();
+
+// Samples the demo clock and draws one complete picture into the back buffer (not
+// presented). Returns false once the show is over (clock past 142 s), else true.
+bool draw_frame();
+
+// The layers, in the order draw_frame calls them. Each needs the modelview matrix
+// selected and demo_time_ms sampled for this frame.
+void draw_background();
+void draw_bars();
+void draw_fg_overlay();
+void draw_scroll_overlay();
+void draw_letterbox();
+void push_ortho_640x480();
+
+// Glow post-process and its two copy textures.
+extern GLuint blur_full_texture;
+extern GLuint blur_half_texture;
+bool create_blur_targets(); // never fails
+void draw_screen_quad(int width, int height, int offset_s, int offset_t);
+void apply_glow(float radius, float multiply_passes, float strength, float gain);

@@ -1,0 +1,23 @@
+// Soundtrack: the music stream and the demo clock it provides. Main thread only.
+#pragma once
+
+// Soundtrack position in whole milliseconds as of the start of the current frame.
+// Written once per frame by sample_demo_clock, read by every layer.
+extern float demo_time_ms;
+
+// Starts the soundtrack the first time; later calls (after a fullscreen toggle)
+// change nothing. Never fails: without music the clock runs silent in real time.
+void start_soundtrack();
+
+// Stores what the listener hears now, in milliseconds, into demo_time_ms.
+void sample_demo_clock();
+
+// Moves the music and the clock to ms (below 0 lands at 0).
+void seek_soundtrack(int ms);
+
+// Shuts all sound down. The clock keeps its last value.
+void stop_soundtrack();
+
+// Offline rendering: from now on sample_demo_clock reads exactly ms, and
+// start_soundtrack opens no sound output.
+void hold_demo_clock(int ms);
