@@ -22,6 +22,11 @@ bool setup_scene();
 // presented). Returns false once the show is over (clock past 142 s), else true.
 bool draw_frame();
 
+// The view the window sets on every resize: viewport width x height, a 45 degree
+// perspective of that aspect (near 0.1, far 100), modelview selected and identity.
+// For renderers and tests that open their own context.
+void set_perspective_view(int width, int height);
+
 // The layers, in the order draw_frame calls them. Each needs the modelview matrix
 // selected and demo_time_ms sampled for this frame.
 void draw_background();

@@ -1,14 +1,31 @@
-// Placeholder until the layers land: clear and return.
+// Scene setup on a fresh context and the composition of one frame.
 #include "scene/scene.h"
 #include "pngload/png_texture.h"
 #include "sound/soundtrack.h"
 
+#include <GL/glu.h>
+#include <cstdio>
+
 int screen_width = 800;
 int screen_height = 600;
 GLuint bg_texture, fg_texture, scroll_texture;
-GLuint blur_full_texture, blur_half_texture;
 
-bool create_blur_targets() { return true; }
+static struct {
+    // Receives each loaded image's description; shared by the three loads and never
+    // read. Written by setup_scene (main thread).
+    png_image_info image_info;
+} setup;
+
+// A missing or broken image leaves its layer drawn without a picture; say so once per
+// load, since the show goes on regardless.
+static GLuint load_scene_texture(const char* path) {
+    GLuint name = bind_png_texture(path, png_build_mipmaps, png_alpha, &setup.image_info, GL_REPEAT,
+                                   GL_NEAREST, GL_NEAREST);
+    if (name == 0)
+        std::fprintf(stderr, "vornhal: %s: %s; that layer is drawn without its image\n", path,
+                     png_failure_reason());
+    return name;
+}
 
 bool setup_scene() {
     glShadeModel(GL_SMOOTH);
@@ -17,13 +34,54 @@ bool setup_scene() {
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
     glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+
+    // Each setup runs on a new context, so the names of the previous one are simply
+    // replaced.
+    bg_texture = load_scene_texture("data/bg.png");
+    fg_texture = load_scene_texture("data/fg.png");
+    scroll_texture = load_scene_texture("data/trelm.png");
+
     start_soundtrack();
     create_blur_targets();
     return true;
 }
 
+void set_perspective_view(int width, int height) {
+    if (height == 0)
+        height = 1;
+    constexpr double field_of_view_deg = 45.0;
+    constexpr float near_plane = 0.1f; // widened to double as it stands
+    constexpr double far_plane = 100.0;
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(field_of_view_deg, static_cast<double>(width) / static_cast<double>(height),
+                   near_plane, far_plane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
 bool draw_frame() {
     sample_demo_clock();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    return !(demo_time_ms * 0.001f > 142);
+
+    draw_background();
+    draw_bars();
+    draw_fg_overlay();
+    draw_scroll_overlay();
+
+    constexpr float glow_radius = 3.0f;
+    constexpr float glow_multiply_passes = 1.0f;
+    constexpr float glow_strength = 5.0f;
+    constexpr float glow_gain = 1.0f;
+    apply_glow(glow_radius, glow_multiply_passes, glow_strength, glow_gain);
+
+    draw_letterbox();
+
+    // The product stays in double: in single precision 142000 ms would round to exactly
+    // 142 s and the show would run one frame too long.
+    constexpr float ms_to_seconds = 0.001f;
+    constexpr double show_end_seconds = 142.0;
+    return !(static_cast<double>(demo_time_ms) * static_cast<double>(ms_to_seconds) >
+             show_end_seconds);
 }
