@@ -1,0 +1,33 @@
+// Device-free MP3 decoding from a memory block: gapless, with an exact seek index,
+// always delivering interleaved signed 16-bit stereo at 44100 Hz. One decoder is used
+// by one thread at a time; separate decoders are independent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int mp3_rate_hz = 44100;
+constexpr int mp3_channels = 2;
+
+struct mp3_decoder;
+
+// Opens a decoder over data (not copied: it must outlive the decoder). Returns null
+// and sets *reason (a static string) when the data holds no decodable MP3.
+mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char** reason);
+void close_mp3_decoder(mp3_decoder* decoder);
+
+// Frames (one int16 per channel) in the whole gapless decode.
+int64_t mp3_decoder_length(const mp3_decoder* decoder);
+// Index of the next frame read_mp3_frames delivers.
+int64_t mp3_decoder_position(const mp3_decoder* decoder);
+
+// Moves to frame (clamped to 0 .. length): the next frame read is exactly the one a
+// decode from the start delivers at that index.
+bool seek_mp3_decoder(mp3_decoder* decoder, int64_t frame);
+
+// Decodes up to frames frames into out (frames * 2 int16). Returns how many were
+// written; fewer than asked only at the end of the stream.
+size_t read_mp3_frames(mp3_decoder* decoder, int16_t* out, size_t frames);
+
+// The frame heard at ms: round(ms * 44.1), and 0 below 0.
+int64_t mp3_frame_at_ms(int64_t ms);
