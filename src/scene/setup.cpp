@@ -17,12 +17,12 @@ static struct {
 } setup;
 
 // A missing or broken image leaves its layer drawn without a picture; say so once per
-// load, since the show goes on regardless.
+// load (the loader's reason names the file), since the show goes on regardless.
 static GLuint load_scene_texture(const char* path) {
     GLuint name = bind_png_texture(path, png_build_mipmaps, png_alpha, &setup.image_info, GL_REPEAT,
                                    GL_NEAREST, GL_NEAREST);
     if (name == 0)
-        std::fprintf(stderr, "vornhal: %s: %s; that layer is drawn without its image\n", path,
+        std::fprintf(stderr, "vornhal: %s; that layer is drawn without its image\n",
                      png_failure_reason());
     return name;
 }
