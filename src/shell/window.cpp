@@ -1,0 +1,145 @@
+// The window, its drawing surface and GL context, and the projection that follows the
+// client area. Everything the platform creates is torn down again in reverse order,
+// so the window can be closed and opened any number of times (F1 does that).
+#include "shell/shell.h"
+
+#include "platform/platform.h"
+#include "scene/scene.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+unsigned char fullscreen = 1;
+
+namespace {
+
+struct window_state {
+    bool has_window;         // written by open and close
+    bool has_device_context; // written by open and close
+    bool has_context;        // written by open and close
+    // Filled by the first open that gets this far and reused unchanged by every
+    // later open, whatever bits those opens ask for.
+    bool pixel_format_filled;
+    pixel_format_request pixel_format;
+};
+window_state window;
+
+constexpr const char* error_caption = "ERROR";
+constexpr const char* shutdown_caption = "SHUTDOWN ERROR";
+
+void report_shutdown_error(const char* text) {
+    platform_message_box(text, shutdown_caption, mb_ok | mb_iconinformation);
+}
+
+// Tears down what the open created so far, then tells the user why it stopped.
+bool fail_open(const char* text) {
+    close_gl_window();
+    platform_message_box(text, error_caption, mb_ok | mb_iconexclamation);
+    return false;
+}
+
+} // namespace
+
+bool open_gl_window(const char* title, int width, int height, int bits, bool fullscreen_flag) {
+    fullscreen = fullscreen_flag ? 1 : 0;
+
+    if (!platform_register_class()) {
+        platform_message_box("Failed To Register The Window Class.", error_caption,
+                             mb_ok | mb_iconexclamation);
+        return false;
+    }
+
+    if (fullscreen && !platform_change_display_mode(width, height, bits)) {
+        int answer = platform_message_box("The Requested Fullscreen Mode Is Not Supported By\n"
+                                          "Your Video Card. Use Windowed Mode Instead?",
+                                          "Oxlu", mb_yesno | mb_iconexclamation);
+        if (answer != id_yes) {
+            platform_message_box("Program Will Now Close.", error_caption, mb_ok | mb_iconstop);
+            return false;
+        }
+        fullscreen = 0;
+    }
+
+    // A fullscreen window is a bare popup over the new mode, without a cursor.
+    if (fullscreen)
+        platform_show_cursor(false);
+
+    if (!platform_create_window(title, width, height, fullscreen != 0))
+        return fail_open("Window Creation Error.");
+    window.has_window = true;
+
+    if (!window.pixel_format_filled) {
+        constexpr int depth_bits = 16;
+        window.pixel_format = {pfd_draw_to_window | pfd_support_opengl | pfd_doublebuffer, bits,
+                               depth_bits, 0};
+        window.pixel_format_filled = true;
+    }
+
+    if (!platform_get_device_context())
+        return fail_open("Can't Create A GL Device Context.");
+    window.has_device_context = true;
+
+    int format = platform_choose_pixel_format(window.pixel_format);
+    if (format == 0)
+        return fail_open("Can't Find A Suitable PixelFormat.");
+    if (!platform_set_pixel_format(format))
+        return fail_open("Can't Set The PixelFormat.");
+
+    if (!platform_create_context())
+        return fail_open("Can't Create A GL Rendering Context.");
+    window.has_context = true;
+    if (!platform_make_context_current())
+        return fail_open("Can't Activate The GL Rendering Context.");
+
+    platform_show_window();
+    resize_view(width, height);
+
+    if (!setup_scene())
+        return fail_open("Initialization Failed.");
+    return true;
+}
+
+void close_gl_window() {
+    if (fullscreen) {
+        platform_restore_display_mode();
+        platform_show_cursor(true);
+    }
+    if (window.has_context) {
+        if (!platform_make_no_context_current())
+            report_shutdown_error("Release Of DC And RC Failed.");
+        if (!platform_delete_context())
+            report_shutdown_error("Release Rendering Context Failed.");
+        window.has_context = false;
+    }
+    if (window.has_device_context) {
+        if (!platform_release_device_context())
+            report_shutdown_error("Release Device Context Failed.");
+        window.has_device_context = false;
+    }
+    if (window.has_window) {
+        if (!platform_destroy_window())
+            report_shutdown_error("Could Not Release hWnd.");
+        window.has_window = false;
+    }
+    // Unregistering runs on every close, as registering runs on every open; a close
+    // without a registered class reports the failure the system would.
+    if (!platform_unregister_class())
+        report_shutdown_error("Could Not Unregister Class.");
+}
+
+void resize_view(int width, int height) {
+    if (height == 0)
+        height = 1;
+
+    // Expects a current context. Leaves the modelview matrix selected, at identity.
+    glViewport(0, 0, width, height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    constexpr double field_of_view_deg = 45.0;
+    constexpr float near_plane = 0.1f; // single precision, widened as it is
+    constexpr double far_plane = 100.0;
+    gluPerspective(field_of_view_deg, static_cast<double>(width) / static_cast<double>(height),
+                   near_plane, far_plane);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
