@@ -23,6 +23,7 @@ static struct {
     pid_t pid = -1;              // the running ffmpeg; main thread writes
     int frame_fd = -1;           // write end of its standard input; main thread opens/closes
     FILE* diagnostics = nullptr; // ffmpeg's standard error, kept to quote on failure; main
+    std::string output_path;     // the file ffmpeg was asked to write; main
     std::atomic<bool> stopped_reading{false}; // a frame write failed; writer thread sets
 } encoder;
 
@@ -248,6 +249,7 @@ bool start_encoder(const encoder_settings& settings) {
         return false;
     }
     encoder.pid = pid;
+    encoder.output_path = settings.output_path;
     encoder.frame_fd = frames[1];
     encoder.stopped_reading = false;
     return true;
@@ -276,7 +278,7 @@ void stop_encoder() {
         kill(encoder.pid, SIGTERM);
 }
 
-bool finish_encoder(bool complete) {
+bool finish_encoder(bool report) {
     if (encoder.pid < 0)
         return false;
     // End of input: ffmpeg flushes, writes the index and moves it to the front.
@@ -288,11 +290,15 @@ bool finish_encoder(bool complete) {
     if (encoder.diagnostics)
         std::fclose(encoder.diagnostics);
     encoder.diagnostics = nullptr;
-    if (!complete)
+    if (!report)
         return false;
 
+    struct stat written;
     if (ended.empty() && encoder.stopped_reading)
         ended = "stopped reading frames before the end";
+    else if (ended.empty() &&
+             (stat(encoder.output_path.c_str(), &written) != 0 || written.st_size == 0))
+        ended = "finished without writing the video";
     if (ended.empty())
         return true;
     std::fprintf(stderr, "vornhal-capture: ffmpeg %s%s%s\n", ended.c_str(),

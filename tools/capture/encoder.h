@@ -43,8 +43,8 @@ bool write_encoder_frame(const std::vector<unsigned char>& rgb);
 // write_encoder_frame blocked on the full pipe then returns false. Safe from any thread.
 void stop_encoder();
 
-// Closes the pipe, waits for ffmpeg and checks that it finished the file. With
-// complete false (after stop_encoder) nothing is reported. Returns true only for a complete,
-// successful encode; otherwise one line to standard error (ffmpeg's own last complaint included)
-// and false.
-bool finish_encoder(bool complete);
+// Closes the pipe, waits for ffmpeg and checks that it read every frame and wrote the
+// file. True only for a complete, successful encode; otherwise, when report is set,
+// one line to standard error (with ffmpeg's own last complaint), and false. report is
+// false when the capture is being abandoned (after stop_encoder).
+bool finish_encoder(bool report);

@@ -224,7 +224,8 @@ static void report_progress(int64_t done, int64_t total) {
     const auto terminal_interval = milliseconds(200);
     const auto log_interval = seconds(5);
     auto now = steady_clock::now();
-    if (done < total &&
+    // The first frame is reported at once: the capture is under way.
+    if (done > 1 && done < total &&
         now - capture.last_report < (capture.to_terminal ? terminal_interval : log_interval))
         return;
     capture.last_report = now;
@@ -308,7 +309,7 @@ static bool render_all_frames(const capture_request& request, int64_t count, voi
         report_progress(index + 1, count);
     }
 
-    if (!rendered_all && abandon != nullptr)
+    if (capture.interrupted && abandon != nullptr)
         abandon(); // unblocks a writer stuck on a full pipe
     {
         std::lock_guard<std::mutex> hold(capture.lock);
@@ -429,7 +430,8 @@ static bool capture_video(const capture_request& request, const std::string& ffm
         if (ready && start_encoder(settings)) {
             capture.write_frame = write_to_encoder;
             bool rendered = render_all_frames(request, count, stop_encoder);
-            done = finish_encoder(rendered) && rendered;
+            // A writer that failed means ffmpeg failed; finish_encoder says how.
+            done = finish_encoder(capture.interrupted == 0) && rendered;
         }
     }
     close_capture_context();
