@@ -403,4 +403,34 @@ TEST_F(PngTexture, FailuresReturnZeroAndLeaveTheNewNameBound) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
 }
 
+TEST_F(PngTexture, WithoutMipmapsOnlyTheBaseLevelAndUnknownModesAreRefused) {
+    test_png image;
+    image.width = 4;
+    image.height = 4;
+    fill_test_samples(&image, 21);
+    const std::string path = write_temp_file("modes.png", encode_test_png(image));
+    png_image_info info = {};
+    const GLuint single =
+        bind_png_texture(path.c_str(), 0, png_alpha, &info, GL_CLAMP, GL_LINEAR, GL_NEAREST);
+    ASSERT_NE(single, 0u) << png_failure_reason();
+    EXPECT_EQ(texture_parameter(GL_TEXTURE_WRAP_S), GL_CLAMP);
+    EXPECT_EQ(texture_parameter(GL_TEXTURE_MIN_FILTER), GL_LINEAR);
+    EXPECT_EQ(texture_parameter(GL_TEXTURE_MAG_FILTER), GL_NEAREST);
+    EXPECT_EQ(level_parameter(0, GL_TEXTURE_WIDTH), 4);
+    EXPECT_EQ(level_parameter(1, GL_TEXTURE_WIDTH), 0);
+    glDeleteTextures(1, &single);
+
+    const struct {
+        int mipmap_mode;
+        int alpha_mode;
+    } unknown[] = {{3, png_alpha}, {png_build_mipmaps, 0}, {png_build_mipmaps, 7}};
+    for (const auto& u : unknown) {
+        EXPECT_EQ(bind_png_texture(path.c_str(), u.mipmap_mode, u.alpha_mode, &info, GL_REPEAT,
+                                   GL_NEAREST, GL_NEAREST),
+                  0u);
+        EXPECT_NE(std::string(png_failure_reason()).find("unsupported"), std::string::npos);
+        EXPECT_NE(bound_texture(), 0u);
+    }
+}
+
 } // namespace
