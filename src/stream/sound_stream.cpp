@@ -50,6 +50,7 @@ static struct {
     int rate_hz;              // main; set by sound_init
     int buffer_frames;        // main; set by sound_init
     std::string error;        // main; reason of the last failure
+    sound_stream* opened;     // main; the open stream, playing or not, freed by sound_close
 
     // Shared with the callback, under the device lock (SDL holds it around every
     // callback; the main thread takes it with SDL_LockAudioDevice).
@@ -105,6 +106,7 @@ static void reset_state() {
     sound.device = 0;
     sound.rate_hz = 0;
     sound.buffer_frames = 0;
+    sound.opened = nullptr;
     sound.stream = nullptr;
     sound.channel_running = false;
     sound.decoder_done = false;
@@ -173,7 +175,7 @@ sound_stream* sound_stream_open(const unsigned char* data, size_t size) {
         fail("sound is not initialised");
         return nullptr;
     }
-    if (sound.stream) {
+    if (sound.opened) {
         fail("a stream is already open");
         return nullptr;
     }
@@ -187,12 +189,13 @@ sound_stream* sound_stream_open(const unsigned char* data, size_t size) {
         fail(reason ? reason : "not an MP3 stream");
         return nullptr;
     }
-    return new sound_stream{decoder};
+    sound.opened = new sound_stream{decoder};
+    return sound.opened;
 }
 
 int sound_stream_play(int channel, sound_stream* stream, bool paused) {
     // The one channel is 0; -1 asks for any free one.
-    if (!stream || sound.device == 0 || (channel != -1 && channel != 0)) {
+    if (!stream || stream != sound.opened || sound.device == 0 || (channel != -1 && channel != 0)) {
         fail("no such stream or channel");
         return -1;
     }
@@ -288,9 +291,9 @@ void sound_close() {
     // Closing the device joins its thread: after this no callback runs.
     if (sound.device != 0)
         SDL_CloseAudioDevice(sound.device);
-    if (sound.stream) {
-        close_mp3_decoder(sound.stream->decoder);
-        delete sound.stream;
+    if (sound.opened) {
+        close_mp3_decoder(sound.opened->decoder);
+        delete sound.opened;
     }
     if (sound.subsystem_up)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);

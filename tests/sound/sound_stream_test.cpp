@@ -1,0 +1,180 @@
+// The output layer under SDL's dummy driver: the listener's clock from the start, its
+// smoothness, seeks in and out of the stream, pausing, and refusals.
+#include "stream/sound_stream.h"
+#include "test_audio.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono;
+
+double wall_ms() {
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void sleep_ms(int ms) {
+    std::this_thread::sleep_for(milliseconds(ms));
+}
+
+class SoundStream : public testing::Test {
+  protected:
+    void SetUp() override {
+        sound_set_output(nullptr);
+        ASSERT_TRUE(sound_init(44100)) << sound_error();
+        stream = sound_stream_open(test_mp3().data(), test_mp3().size());
+        ASSERT_NE(stream, nullptr) << sound_error();
+        channel = sound_stream_play(-1, stream, true);
+        ASSERT_EQ(channel, 0);
+    }
+    void TearDown() override { sound_close(); }
+
+    // Reads the clock every millisecond for ms and checks it never goes back.
+    int watch_clock(int ms) {
+        int last = sound_stream_get_time_ms(stream);
+        double until = wall_ms() + ms;
+        while (wall_ms() < until) {
+            int now = sound_stream_get_time_ms(stream);
+            EXPECT_GE(now, last);
+            last = now;
+            sleep_ms(1);
+        }
+        return last;
+    }
+
+    sound_stream* stream = nullptr;
+    int channel = -1;
+};
+
+TEST_F(SoundStream, ClockHoldsWhilePausedAndThenFollowsWallTime) {
+    EXPECT_LE(sound_buffer_frames(), 1024);
+    sleep_ms(100);
+    EXPECT_EQ(sound_stream_get_time_ms(stream), 0) << "paused from the start";
+
+    ASSERT_TRUE(sound_set_paused(channel, false));
+    double started = wall_ms();
+    int reading = watch_clock(600);
+    double elapsed = wall_ms() - started;
+    // The listener hears the first sound one device buffer (23 ms) after it is handed
+    // over; the clock may lag by that and a buffer's worth of wake-up slack.
+    EXPECT_GT(reading, elapsed - 80);
+    EXPECT_LE(reading, elapsed + 5);
+
+    ASSERT_TRUE(sound_set_paused(channel, true));
+    int paused_at = sound_stream_get_time_ms(stream);
+    sleep_ms(150);
+    EXPECT_EQ(sound_stream_get_time_ms(stream), paused_at);
+    ASSERT_TRUE(sound_set_paused(channel, false));
+    int resumed = watch_clock(200);
+    EXPECT_GT(resumed, paused_at + 100);
+    EXPECT_LT(resumed, paused_at + 260);
+}
+
+TEST_F(SoundStream, ClockIsAStraightLineThroughWallTime) {
+    ASSERT_TRUE(sound_set_paused(channel, false));
+    sleep_ms(300); // past the start, where the clock waits for the first sound
+    // Two seconds sampled about every millisecond; a line fitted by least squares.
+    std::vector<double> wall, clock;
+    double until = wall_ms() + 2000;
+    int backward_steps = 0, last = sound_stream_get_time_ms(stream);
+    while (wall_ms() < until) {
+        int reading = sound_stream_get_time_ms(stream);
+        backward_steps += reading < last;
+        last = reading;
+        wall.push_back(wall_ms());
+        clock.push_back(reading);
+        sleep_ms(1);
+    }
+    size_t n = wall.size();
+    double mean_w = 0, mean_c = 0;
+    for (size_t i = 0; i < n; ++i) {
+        mean_w += wall[i] / n;
+        mean_c += clock[i] / n;
+    }
+    double sww = 0, swc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        sww += (wall[i] - mean_w) * (wall[i] - mean_w);
+        swc += (wall[i] - mean_w) * (clock[i] - mean_c);
+    }
+    double slope = swc / sww;
+    double sum_sq = 0, worst = 0;
+    for (size_t i = 0; i < n; ++i) {
+        double off = clock[i] - (mean_c + slope * (wall[i] - mean_w));
+        sum_sq += off * off;
+        worst = std::max(worst, std::fabs(off));
+    }
+    double rms = std::sqrt(sum_sq / n);
+    printf("clock against wall time: %zu readings, slope %.4f, RMS %.3f ms, max %.3f ms, "
+           "%d backward steps\n",
+           n, slope, rms, worst, backward_steps);
+    EXPECT_EQ(backward_steps, 0);
+    EXPECT_NEAR(slope, 1.0, 0.05);
+    // Generous bounds for a loaded machine; the benchmark reports the real figures.
+    EXPECT_LT(rms, 4.0);
+    EXPECT_LT(worst, 15.0);
+}
+
+TEST_F(SoundStream, SeeksReadTheirTargetAtOnceAndRunOnFromThere) {
+    ASSERT_TRUE(sound_set_paused(channel, false));
+    sleep_ms(100);
+    const int length_ms = 4000;
+    const struct {
+        int target_ms;
+        int expect_ms;
+    } seeks[] = {
+        {2500, 2500}, {400, 400}, {-300, 0}, {3999, 3999}, {length_ms + 5000, length_ms + 5000},
+        {1200, 1200},
+    };
+    for (const auto& s : seeks) {
+        SCOPED_TRACE(s.target_ms);
+        ASSERT_TRUE(sound_stream_set_time_ms(stream, s.target_ms));
+        EXPECT_EQ(sound_stream_get_time_ms(stream), s.expect_ms);
+        double seeked = wall_ms();
+        int reading = watch_clock(250);
+        double elapsed = wall_ms() - seeked;
+        EXPECT_GE(reading, s.expect_ms + elapsed - 80);
+        EXPECT_LE(reading, s.expect_ms + elapsed + 5);
+    }
+}
+
+TEST_F(SoundStream, ClockRunsOnPastTheEndOfTheStream) {
+    ASSERT_TRUE(sound_set_paused(channel, false));
+    ASSERT_TRUE(sound_stream_set_time_ms(stream, 3800));
+    double seeked = wall_ms();
+    int reading = watch_clock(700);
+    double elapsed = wall_ms() - seeked;
+    EXPECT_GT(reading, 3800 + elapsed - 80) << "the clock froze at the end of the sound";
+}
+
+TEST(SoundStreamRefusals, BadStreamsAndMissingDevices) {
+    sound_set_output(nullptr);
+    ASSERT_TRUE(sound_init(44100)) << sound_error();
+    std::vector<unsigned char> text(1000, 'x');
+    EXPECT_EQ(sound_stream_open(nullptr, 0), nullptr);
+    EXPECT_EQ(sound_stream_open(text.data(), text.size()), nullptr);
+    EXPECT_STRNE(sound_error(), "");
+    sound_stream* stream = sound_stream_open(test_mp3().data(), test_mp3().size());
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(sound_stream_play(5, stream, false), -1) << "there is one channel";
+    EXPECT_EQ(sound_stream_open(test_mp3().data(), test_mp3().size()), nullptr)
+        << "one stream at a time";
+    sound_close();
+    sound_close(); // twice is harmless
+
+    // After a close nothing answers, and nothing crashes.
+    EXPECT_FALSE(sound_set_paused(0, false));
+    EXPECT_EQ(sound_stream_open(test_mp3().data(), test_mp3().size()), nullptr);
+
+    sound_set_output("no-such-driver");
+    EXPECT_FALSE(sound_init(44100));
+    EXPECT_NE(std::string(sound_error()).find("no audio"), std::string::npos) << sound_error();
+    sound_set_output(nullptr);
+    EXPECT_TRUE(sound_init(44100)) << "the default driver again";
+    sound_close();
+}
+
+} // namespace

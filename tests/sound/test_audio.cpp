@@ -1,0 +1,80 @@
+#include "test_audio.h"
+
+#include "mp3_encode.h"
+#include "stream/mp3_decode.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+std::vector<int16_t> make_test_signal(int seconds) {
+    constexpr int rate_hz = 44100;
+    constexpr int click_every = rate_hz / 4;
+    constexpr int click_frames = 220; // 5 ms
+    size_t frames = static_cast<size_t>(seconds) * rate_hz;
+    std::vector<int16_t> pcm(frames * 2);
+    double phase_l = 0.0, phase_r = 0.0;
+    for (size_t i = 0; i < frames; ++i) {
+        double t = static_cast<double>(i) / rate_hz;
+        double freq = 300.0 + 150.0 * t;
+        phase_l += freq / rate_hz;
+        phase_r += freq * 1.5 / rate_hz;
+        double l = 0.3 * std::cos(6.283185307179586 * phase_l);
+        double r = 0.25 * std::cos(6.283185307179586 * phase_r);
+        size_t in_click = i % click_every;
+        if (in_click < click_frames) {
+            // A short burst at 2 kHz, well inside what the encoder keeps.
+            double fade = 1.0 - static_cast<double>(in_click) / click_frames;
+            double click = 0.5 * fade * std::sin(6.283185307179586 * 2000.0 * in_click / rate_hz);
+            l += click;
+            r -= click;
+        }
+        pcm[2 * i] = static_cast<int16_t>(std::lround(l * 32767.0));
+        pcm[2 * i + 1] = static_cast<int16_t>(std::lround(r * 32767.0));
+    }
+    return pcm;
+}
+
+const std::vector<unsigned char>& test_mp3() {
+    static const std::vector<unsigned char> mp3 = [] {
+        std::vector<unsigned char> out;
+        encode_mp3(make_test_signal(), 44100, 192, out);
+        return out;
+    }();
+    return mp3;
+}
+
+std::vector<int16_t> decode_whole(const std::vector<unsigned char>& mp3) {
+    std::vector<int16_t> pcm;
+    mp3_decoder* decoder = open_mp3_decoder(mp3.data(), mp3.size(), nullptr);
+    if (!decoder)
+        return pcm;
+    pcm.resize(static_cast<size_t>(mp3_decoder_length(decoder)) * 2);
+    size_t got = read_mp3_frames(decoder, pcm.data(), pcm.size() / 2);
+    pcm.resize(got * 2);
+    close_mp3_decoder(decoder);
+    return pcm;
+}
+
+bool write_file(const std::string& path, const std::vector<unsigned char>& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return fclose(file) == 0 && ok;
+}
+
+std::vector<unsigned char> read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string make_temp_dir() {
+    const char* base = getenv("TMPDIR");
+    std::string pattern = std::string(base ? base : "/tmp") + "/vornhal-sound-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    return mkdtemp(name.data()) ? std::string(name.data()) : std::string();
+}
