@@ -42,7 +42,7 @@ bool png_gamma_needs_correction(double file_gamma, double screen_gamma);
 // undone; a transparency chunk (tRNS) is ignored, and of the ancillary chunks only
 // gAMA is honoured (absent: 1/2.2), corrected towards `screen_gamma`. Images wider or
 // taller than `max_side` or with more than png_max_decoded_pixels are refused.
-// Returns false with `reason` set on any failure; `out` is then unspecified.
+// Returns false with `reason` set on any failure; `out` then holds no pixels.
 bool decode_png(const uint8_t* data, size_t size, double screen_gamma, uint32_t max_side,
                 png_pixels* out, const char** reason);
 

@@ -180,14 +180,6 @@ TEST(PngDecode, ARefusedSizeNamesTheLimit) {
     EXPECT_NE(std::strstr(reason, "8193 x 4097"), nullptr) << reason;
 }
 
-TEST(PngDecode, MissingFileFails) {
-    png_pixels pixels = {};
-    const char* reason = nullptr;
-    EXPECT_FALSE(decode_png_file("/nonexistent/vornhal.png", display_gamma, generous_side, &pixels,
-                                 &reason));
-    EXPECT_NE(std::strstr(reason, "No such file"), nullptr) << reason;
-}
-
 // Random damage anywhere in a file must never crash or overrun (run under the
 // sanitizers to make that visible); whatever decodes must be whole.
 TEST(PngDecode, RandomlyDamagedFilesNeverCrash) {
