@@ -57,7 +57,7 @@ bool acted_on(uintptr_t key) {
 
 // Truncates toward zero, so N early in the show asks for a negative position.
 int seek_target_ms(float offset_ms) {
-    return static_cast<int>(demo_time_ms + offset_ms);
+    return static_cast<int>(static_cast<double>(demo_time_ms) + offset_ms);
 }
 
 } // namespace
