@@ -48,4 +48,5 @@ measure "$work/bench.mp4" "${args[@]}"
 report "capture to MP4"
 awk -v a="$wall_ns" -v b="$null_ns" 'BEGIN {
     printf "%-24s %8.2f (target: at most 1.20)\n", "capture / render only", a / b }'
-echo "MP4: $(stat -c %s "$work/bench.mp4") bytes"
+echo "MP4: $(stat -c %s "$work/bench.mp4") bytes; streams (codec, frames, seconds):"
+ffprobe -v error -show_entries stream=codec_name,nb_frames,duration -of csv=p=0 "$work/bench.mp4"

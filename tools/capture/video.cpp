@@ -218,11 +218,11 @@ static void end_progress_line() {
 }
 
 // "frame 1234 of 8520, 57.3 fps, 2:07 left": in place on a terminal (a few times a
-// second), otherwise a plain line every few seconds so that logs stay short.
+// second), otherwise a plain line a second so that logs stay readable.
 static void report_progress(int64_t done, int64_t total) {
     using namespace std::chrono;
     const auto terminal_interval = milliseconds(200);
-    const auto log_interval = seconds(5);
+    const auto log_interval = seconds(1);
     auto now = steady_clock::now();
     // The first frame is reported at once: the capture is under way.
     if (done > 1 && done < total &&
