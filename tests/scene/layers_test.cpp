@@ -113,6 +113,39 @@ TEST_F(LayersTest, EveryFrameIsAFunctionOfItsTimeAlone) {
     EXPECT_FALSE(first.rgb == other.rgb);
 }
 
+TEST_F(LayersTest, ANewContextGetsItsOwnTexturesAndTheSamePicture) {
+    // The images from data/, as the demo loads them (the tests run in the source tree).
+    setup_scene();
+    ASSERT_NE(bg_texture, 0u);
+    ASSERT_NE(fg_texture, 0u);
+    ASSERT_NE(scroll_texture, 0u);
+    hold_demo_clock(60000);
+    draw_frame();
+    const test_image before = read_back();
+
+    // What a fullscreen toggle does: a new window and context, the view, setup.
+    SDL_Window* other_window =
+        SDL_CreateWindow("new context", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    ASSERT_NE(other_window, nullptr) << SDL_GetError();
+    SDL_GLContext other_context = SDL_GL_CreateContext(other_window);
+    ASSERT_NE(other_context, nullptr) << SDL_GetError();
+    set_perspective_view(800, 600);
+    setup_scene();
+    for (GLuint name :
+         {bg_texture, fg_texture, scroll_texture, blur_full_texture, blur_half_texture})
+        EXPECT_TRUE(glIsTexture(name)) << name;
+    draw_frame();
+    const test_image after = read_back();
+    EXPECT_TRUE(before.rgb == after.rgb);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    SDL_GL_DeleteContext(other_context);
+    SDL_DestroyWindow(other_window);
+    SDL_GL_MakeCurrent(window, context);
+    set_perspective_view(800, 600);
+    setup_scene();
+}
+
 // Bar i is a 0.6 x 20 strip through (3 sin i, 0) at depth 10, turned by
 // 801 i + T / (600 + 200 i) degrees.
 static bool inside_bar(const world_point& p, int i, double ms, double margin, bool& near_edge) {
