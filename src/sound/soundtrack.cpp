@@ -43,10 +43,13 @@ static bool read_music_file(const char* path, std::vector<unsigned char>& out) {
     FILE* file = fopen(path, "rb");
     if (!file)
         return false;
+    // A directory opens too, and reports an absurd length; nothing larger than any
+    // soundtrack could be is read.
+    constexpr long max_music_bytes = 256L << 20;
     bool read = false;
     if (fseek(file, 0, SEEK_END) == 0) {
         long length = ftell(file);
-        if (length >= 0 && fseek(file, 0, SEEK_SET) == 0) {
+        if (length >= 0 && length <= max_music_bytes && fseek(file, 0, SEEK_SET) == 0) {
             out.resize(static_cast<size_t>(length));
             read = fread(out.data(), 1, out.size(), file) == out.size();
         }

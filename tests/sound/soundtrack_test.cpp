@@ -1,0 +1,170 @@
+// The soundtrack as the demo uses it: reading "data/music.mp3" from the working
+// directory, the clock it gives, and every way of running without music.
+#include "sound/soundtrack.h"
+#include "stream/sound_stream.h"
+#include "test_audio.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+void sleep_ms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+double wall_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+int sample() {
+    sample_demo_clock();
+    return static_cast<int>(demo_time_ms);
+}
+
+// Runs each test in a fresh working directory with a data directory, and puts the
+// old one back afterwards.
+class Soundtrack : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
+        dir = make_temp_dir();
+        ASSERT_FALSE(dir.empty());
+        ASSERT_EQ(chdir(dir.c_str()), 0);
+        ASSERT_EQ(mkdir("data", 0755), 0);
+    }
+    void TearDown() override {
+        stop_soundtrack();
+        remove("data/music.mp3");
+        rmdir("data/music.mp3");
+        rmdir("data");
+        EXPECT_EQ(chdir(old_dir), 0);
+        rmdir(dir.c_str());
+    }
+    char old_dir[4096] = {};
+    std::string dir;
+};
+
+// The silent clock: 0 at the first frame, real time after, seeks like the music.
+void expect_silent_clock_runs() {
+    sleep_ms(120);
+    EXPECT_EQ(sample(), 0) << "the clock starts with the first frame, not at setup";
+    double started = wall_ms();
+    sleep_ms(200);
+    int reading = sample();
+    EXPECT_GE(reading, static_cast<int>(wall_ms() - started) - 2);
+    EXPECT_LE(reading, static_cast<int>(wall_ms() - started) + 2);
+
+    seek_soundtrack(reading + 400);
+    EXPECT_NEAR(sample(), reading + 400, 2);
+    seek_soundtrack(-350);
+    EXPECT_NEAR(sample(), 0, 2);
+    seek_soundtrack(141000);
+    sleep_ms(50);
+    EXPECT_NEAR(sample(), 141050, 10);
+}
+
+TEST_F(Soundtrack, WithoutUsableMusicTheShowRunsSilentOnARealTimeClock) {
+    const std::vector<unsigned char> text = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'm', 'p', '3'};
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        const char* stdout_text; // the missing-file lines
+        const char* stderr_has;  // the one line on standard error, if any
+    } cases[] = {
+        {"missing file", [] {}, "Error!\nFile Not Found\n", nullptr},
+        {"a directory in its place", [] { mkdir("data/music.mp3", 0755); },
+         "Error!\nFile Not Found\n", nullptr},
+        {"empty file", [] { write_file("data/music.mp3", {}); }, "", "data/music.mp3"},
+        {"not an MP3", [&] { write_file("data/music.mp3", text); }, "", "data/music.mp3"},
+        {"no audio device",
+         [] {
+             write_file("data/music.mp3", test_mp3());
+             setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+         },
+         "", "without sound"},
+    };
+    const char* driver = getenv("SDL_AUDIODRIVER");
+    std::string saved_driver = driver ? driver : "";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        start_soundtrack();
+        std::string out = testing::internal::GetCapturedStdout();
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(out, c.stdout_text);
+        if (c.stderr_has) {
+            EXPECT_NE(err.find(c.stderr_has), std::string::npos) << err;
+            EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        }
+        EXPECT_EQ(sound_buffer_frames(), 0) << "the sound system is left open";
+        expect_silent_clock_runs();
+
+        stop_soundtrack();
+        remove("data/music.mp3");
+        rmdir("data/music.mp3");
+        if (saved_driver.empty())
+            unsetenv("SDL_AUDIODRIVER");
+        else
+            setenv("SDL_AUDIODRIVER", saved_driver.c_str(), 1);
+    }
+}
+
+TEST_F(Soundtrack, MusicDrivesTheClockThroughRestartsSeeksAndItsEnd) {
+    ASSERT_TRUE(write_file("data/music.mp3", test_mp3())); // 4 s
+    testing::internal::CaptureStdout();
+    start_soundtrack();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_GT(sound_buffer_frames(), 0);
+    EXPECT_EQ(sample(), 0);
+
+    // A fullscreen toggle runs scene setup, and with it start_soundtrack, again: the
+    // music and the clock go on as if nothing happened.
+    sleep_ms(300);
+    int before = sample();
+    EXPECT_GT(before, 150);
+    start_soundtrack();
+    int last = before;
+    for (int frame = 0; frame < 20; ++frame) {
+        sleep_ms(5);
+        int now = sample();
+        EXPECT_GE(now, last);
+        last = now;
+    }
+    EXPECT_GT(last, before + 60) << "the music restarted or stalled";
+    EXPECT_LT(last, before + 200);
+
+    // M held: 400 ms from the last frame's time, every frame.
+    for (int frame = 0; frame < 3; ++frame) {
+        int at = sample();
+        seek_soundtrack(at + 400);
+        EXPECT_NEAR(sample(), at + 400, 1);
+    }
+    // N pressed early: the request is negative and lands at 0.
+    seek_soundtrack(-250);
+    EXPECT_EQ(sample(), 0);
+
+    // Past the end of the 4 s track the clock runs on through silence.
+    seek_soundtrack(3900);
+    double seeked = wall_ms();
+    sleep_ms(500);
+    int past = sample();
+    EXPECT_GT(past, 3900 + static_cast<int>(wall_ms() - seeked) - 80);
+
+    // Stopping closes the sound; the clock keeps its last value.
+    stop_soundtrack();
+    EXPECT_EQ(sound_buffer_frames(), 0);
+    sleep_ms(50);
+    EXPECT_EQ(sample(), past);
+}
+
+} // namespace
