@@ -27,17 +27,29 @@ fail() {
     exit 1
 }
 
-# Starts Xvfb with one screen of the given size on a display number it picks itself.
+# Starts Xvfb with one screen of the given size on a display number it picks itself,
+# and waits until it answers. Servers started in parallel can race for a number, so a
+# server that dies or stays silent is replaced.
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-        [[ -s "$work/display" ]] && break
-        sleep 0.05
-    done
-    [[ -s "$work/display" ]] || fail "Xvfb did not start"
-    export DISPLAY=":$(head -n1 "$work/display")"
     screen_size=${1%x*}
+    for _attempt in 1 2 3; do
+        rm -f "$work/display"
+        Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+        xvfb_pid=$!
+        for _ in $(seq 100); do
+            if [[ -s "$work/display" ]] && xwininfo -root -display ":$(head -n1 "$work/display")" >/dev/null 2>&1; then
+                export DISPLAY=":$(head -n1 "$work/display")"
+                return 0
+            fi
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+        xvfb_pid=""
+    done
+    cat "$work/xvfb.log" >&2
+    fail "Xvfb did not start"
 }
 
 start_demo() {
