@@ -54,16 +54,6 @@ TEST_F(window_test, fullscreen_open_and_close_run_every_step_in_order) {
     EXPECT_TRUE(scripted.cursor_visible);
 }
 
-TEST_F(window_test, windowed_open_leaves_the_display_mode_and_cursor_alone) {
-    ASSERT_TRUE(open_gl_window("Vornhal", 800, 600, 32, false));
-    close_gl_window();
-    EXPECT_EQ(count_calls("change_display_mode"), 0);
-    EXPECT_EQ(count_calls("restore_display_mode"), 0);
-    EXPECT_EQ(count_calls("show_cursor"), 0);
-    EXPECT_EQ(count_calls("create_window Vornhal 800x600 overlapped"), 1);
-    EXPECT_EQ(fullscreen, 0);
-}
-
 TEST_F(window_test, each_creation_failure_reports_its_text_and_tears_down_what_exists) {
     struct failure_case {
         const char* failing_call;
