@@ -82,6 +82,7 @@ void start_soundtrack() {
         printf("Error!\n");
         printf("File Not Found\n");
         fflush(stdout);
+        fprintf(stderr, "vornhal: cannot read %s; the show runs without sound\n", music_path);
         run_silent();
         return;
     }

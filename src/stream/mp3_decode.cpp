@@ -15,6 +15,7 @@ struct mp3_decoder {
     size_t read_offset; // reader position in data
     int64_t length;     // gapless frames in the whole stream
     int64_t position;   // next frame read_mp3_frames delivers
+    bool failed;        // a decode error ended the stream for good (see read_mp3_frames)
 };
 
 static ssize_t read_memory(void* handle, void* out, size_t bytes) {
@@ -69,14 +70,15 @@ mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char
             *reason = mpg123_plain_strerror(error);
         return nullptr;
     }
-    mp3_decoder* decoder = new mp3_decoder{handle, data, size, 0, 0, 0};
+    mp3_decoder* decoder = new mp3_decoder{handle, data, size, 0, 0, 0, false};
 
     // Quiet: a damaged file is reported once by the caller, not frame by frame.
     // Gapless: position 0 is the first sample of the music, not the encoder's delay.
-    // Two frames ahead after a seek refill the bit reservoir, so a seek decodes the
-    // same samples as a run from the start.
+    // Three frames ahead after a seek: the frame before the target supplies the overlap,
+    // and its own bit reservoir may reach back two frames more (easy material at 128
+    // kbit/s does), so a seek decodes the same samples as a run from the start.
     constexpr long decode_flags = MPG123_QUIET | MPG123_GAPLESS | MPG123_FORCE_SEEKABLE;
-    constexpr long seek_preframes = 2;
+    constexpr long seek_preframes = 3;
     mpg123_param(handle, MPG123_FLAGS, decode_flags, 0);
     mpg123_param(handle, MPG123_PREFRAMES, seek_preframes, 0);
     mpg123_format_none(handle);
@@ -119,6 +121,8 @@ int64_t mp3_decoder_position(const mp3_decoder* decoder) {
 }
 
 bool seek_mp3_decoder(mp3_decoder* decoder, int64_t frame) {
+    if (decoder->failed)
+        return false;
     frame = std::clamp<int64_t>(frame, 0, decoder->length);
     off_t landed = mpg123_seek(decoder->handle, static_cast<off_t>(frame), SEEK_SET);
     if (landed < 0)
@@ -128,6 +132,8 @@ bool seek_mp3_decoder(mp3_decoder* decoder, int64_t frame) {
 }
 
 size_t read_mp3_frames(mp3_decoder* decoder, int16_t* out, size_t frames) {
+    if (decoder->failed)
+        return 0;
     constexpr size_t frame_bytes = sizeof(int16_t) * mp3_channels;
     unsigned char* bytes = reinterpret_cast<unsigned char*>(out);
     size_t wanted = frames * frame_bytes;
@@ -141,8 +147,13 @@ size_t read_mp3_frames(mp3_decoder* decoder, int16_t* out, size_t frames) {
         int result = mpg123_read(decoder->handle, bytes + filled, wanted - filled, &done);
         filled += done;
         // MPG123_DONE at the end, or an error past which nothing more can be decoded.
-        if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+        // After an error libmpg123 is not to be trusted with the handle again: a stream
+        // that switches sample rate midway leaves it in a state where a later seek and
+        // read corrupt its heap. So the stream ends there, for seeks too.
+        if (result != MPG123_OK && result != MPG123_NEW_FORMAT) {
+            decoder->failed = result != MPG123_DONE;
             break;
+        }
         empty_reads = done == 0 ? empty_reads + 1 : 0;
         if (empty_reads >= max_empty_reads)
             break;
