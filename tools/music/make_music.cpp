@@ -323,7 +323,8 @@ static void arrange(stereo_mix& drums, stereo_mix& music, stereo_mix& lead) {
 
         // Pads everywhere, opening up through the intro.
         double brightness = kind == intro ? bar / 8.0 : kind == breakdown ? 0.5 : 0.8;
-        add_pad(music, t, bar_s, c.notes, kind == breakdown ? 0.30 : 0.22, brightness);
+        double pad_gain = kind == intro ? 0.40 : kind == breakdown ? 0.45 : 0.22;
+        add_pad(music, t, bar_s, c.notes, pad_gain, brightness);
 
         // Drums.
         bool four_floor = kind == build || full;
@@ -373,7 +374,7 @@ static void arrange(stereo_mix& drums, stereo_mix& music, stereo_mix& lead) {
         // Arpeggio: chord tones in sixteenths, up an octave.
         if (kind != build || bar >= 12) {
             static const int order[8] = {0, 1, 2, 3, 2, 1, 3, 2};
-            double gain = kind == intro ? 0.05 + 0.012 * bar : 0.09;
+            double gain = kind == intro ? 0.08 + 0.015 * bar : 0.09;
             for (int s = 0; s < 16; ++s) {
                 int note = c.notes[order[s % 8]] + 12;
                 add_pluck(music, t + s * step_s, note, gain, (s % 2) ? 0.5 : -0.5, 9.0);
@@ -389,12 +390,12 @@ static void arrange(stereo_mix& drums, stereo_mix& music, stereo_mix& lead) {
         // The hook.
         const int* line = in_bridge ? bridge_line[bar % 4] : hook[bar % 4];
         if (kind == chorus || in_bridge)
-            add_melody(lead, t, line, 0, 0.2);
+            add_melody(lead, t, line, 0, 0.5);
         else if (kind == breakdown && bar >= 34)
-            add_melody(lead, t, line, -12, 0.16);
+            add_melody(lead, t, line, -12, 0.42);
         else if (big) {
-            add_melody(lead, t, line, 12, 0.13);
-            add_melody(lead, t, line, 0, 0.14);
+            add_melody(lead, t, line, 12, 0.3);
+            add_melody(lead, t, line, 0, 0.34);
         }
     }
 
@@ -405,7 +406,7 @@ static void arrange(stereo_mix& drums, stereo_mix& music, stereo_mix& lead) {
     constexpr double ring_s = 6.0;
     add_pad(music, end_t, ring_s, {45, 57, 60, 64, 69, 76}, 0.45, 0.7);
     add_bass(music, end_t, ring_s, 33, 0.6);
-    add_lead(lead, end_t, 2.5, 81, 0.14);
+    add_lead(lead, end_t, 2.5, 81, 0.3);
 }
 
 // Ducks the tonal parts under each kick, the pumping the genre is known for.
@@ -486,7 +487,7 @@ int main(int argc, char** argv) {
     // Master: the parts summed, a gain chosen for about -14 LUFS, the peaks limited a
     // little under full scale so that the encoded file's true peak stays under -1 dBTP.
     constexpr float master_gain = 0.80f;
-    constexpr float ceiling = 0.76f; // -2.4 dBFS
+    constexpr float ceiling = 0.72f; // -2.9 dBFS
     stereo_mix master = make_mix();
     for (size_t i = 0; i < master.left.size(); ++i) {
         master.left[i] = (drums.left[i] + music.left[i] + lead.left[i]) * master_gain;
