@@ -1,6 +1,7 @@
 // The device-free decoder on a small MP3 made here: gapless length and alignment,
 // sample-accurate seeks, and damaged input.
 #include "stream/mp3_decode.h"
+#include "mp3_encode.h"
 #include "test_audio.h"
 
 #include <gtest/gtest.h>
@@ -157,6 +158,15 @@ TEST(Mp3Decode, DamagedInputIsRefusedOrEndsCleanly) {
         read_mp3_frames(decoder, buffer.data(), 4096);
         close_mp3_decoder(decoder);
     }
+}
+
+TEST(Mp3Decode, OtherSampleRatesAreRefusedWithAReason) {
+    std::vector<unsigned char> mp3;
+    ASSERT_TRUE(encode_mp3(make_test_signal(1), 48000, 192, mp3));
+    const char* reason = nullptr;
+    EXPECT_EQ(open_mp3_decoder(mp3.data(), mp3.size(), &reason), nullptr);
+    ASSERT_NE(reason, nullptr);
+    EXPECT_STREQ(reason, "not at 44100 Hz");
 }
 
 } // namespace
