@@ -41,6 +41,7 @@ struct listener_clock {
     bool waiting;          // held at anchor_ms until the sound there is heard
     uint64_t generation;   // the generation it follows; older notes are ignored
     uint64_t seen_buffers; // last note it corrected against
+    double rate_trim;      // learnt device rate less 1; kept across seeks and pauses
 };
 
 static struct {
@@ -226,11 +227,15 @@ bool sound_set_paused(int channel, bool paused) {
 int sound_stream_get_time_ms(sound_stream* stream) {
     if (!stream || stream != sound.stream)
         return 0;
-    // Corrections: the speed changes by the error over slew_window_ms, at most
-    // max_slew either way, so jitter of a millisecond moves the line by microseconds
-    // while a steady drift is followed within a few milliseconds. Only a stall of the
-    // audio thread (an error past resync_ms) makes the clock jump, and only forward.
-    constexpr double slew_window_ms = 250.0;
+    // Corrections, at every new buffer note: a proportional part that takes out the
+    // error over follow_ms, and a slow integral part (rate_trim) that learns how far
+    // the device's rate lies from the monotonic clock's, so a steady drift is followed
+    // with no lasting lag. Jitter of a few milliseconds moves the line by a fraction of
+    // one. The speed never leaves 1 +- max_slew; only a stall of the audio thread (an
+    // error past resync_ms) makes the clock jump, and only forward.
+    constexpr double follow_ms = 500.0;
+    constexpr double learn_ms = 4.0 * follow_ms; // critically damped
+    constexpr double max_trim = 0.02;
     constexpr double max_slew = 0.05;
     constexpr double resync_ms = 120.0;
 
@@ -247,22 +252,33 @@ int sound_stream_get_time_ms(sound_stream* stream) {
         double heard_ms =
             static_cast<double>(note.start_frame - sound.buffer_frames) * ms_per_frame +
             static_cast<double>(now_ns - note.asked_ns) * 1e-6;
+        bool restart = false;
         if (c.waiting) {
-            if (heard_ms >= c.anchor_ms) {
-                c = {now_ns, heard_ms, 1.0, false, c.generation, note.buffers};
-                clock_ms = heard_ms;
-            }
+            restart = heard_ms >= c.anchor_ms;
         } else if (note.buffers != c.seen_buffers) {
             double error_ms = heard_ms - clock_ms;
+            double since_ms = static_cast<double>(now_ns - c.anchor_ns) * 1e-6;
+            c.seen_buffers = note.buffers;
+            c.anchor_ns = now_ns;
+            c.anchor_ms = clock_ms;
             if (error_ms > resync_ms) {
-                c = {now_ns, heard_ms, 1.0, false, c.generation, note.buffers};
-                clock_ms = heard_ms;
+                restart = true;
             } else if (error_ms < -resync_ms) {
-                c = {now_ns, clock_ms, 0.0, true, c.generation, note.buffers};
+                c.speed = 0.0;
+                c.waiting = true;
             } else {
-                double speed = 1.0 + std::clamp(error_ms / slew_window_ms, -max_slew, max_slew);
-                c = {now_ns, clock_ms, speed, false, c.generation, note.buffers};
+                c.rate_trim = std::clamp(c.rate_trim + error_ms * since_ms / (follow_ms * learn_ms),
+                                         -max_trim, max_trim);
+                c.speed = 1.0 + std::clamp(c.rate_trim + error_ms / follow_ms, -max_slew, max_slew);
             }
+        }
+        if (restart) {
+            c.anchor_ns = now_ns;
+            c.anchor_ms = heard_ms;
+            c.speed = 1.0 + c.rate_trim;
+            c.waiting = false;
+            c.seen_buffers = note.buffers;
+            clock_ms = heard_ms;
         }
     }
     return static_cast<int>(std::floor(clock_ms));
