@@ -1,20 +1,26 @@
 // The platform seam over SDL2. "Registering the window class" brings SDL's video
-// subsystem up and unregistering takes it down again; the device context stands for
-// the window's GL surface; display modes are the ones the display lists.
+// subsystem up and unregistering takes it down again; the class's procedure receives
+// the dispatched messages. The device context stands for the window's GL surface;
+// display modes are the ones the display lists.
 #include "platform/platform.h"
 
 #include <SDL.h>
 
 #include <cstdio>
 #include <deque>
+#include <string>
 
 namespace {
 
 struct platform_state {
-    bool display_open;     // written by platform_open_display / platform_close_display
-    bool class_registered; // written by register / unregister
+    bool display_open; // written by platform_open_display / platform_close_display
+    // The one registered class: its name (empty when none), the instance it was
+    // registered for and its procedure. Written by register / unregister.
+    std::string class_name;
+    platform_handle class_instance;
+    window_procedure class_procedure;
     bool mode_pending;     // a fullscreen mode was chosen for the next popup window
-    SDL_DisplayMode mode;  // that mode; written by platform_change_display_mode
+    SDL_DisplayMode mode;  // that mode; written by platform_change_display_settings
     SDL_Window* window;    // written by create / destroy
     bool has_surface;      // written by get / release device context
     int surface_format;    // format set on the window's surface, 0 before
@@ -143,6 +149,26 @@ void translate_event(const SDL_Event& event) {
     }
 }
 
+// Finds the listed mode of exactly that size and depth.
+bool find_display_mode(uint32_t width, uint32_t height, uint32_t bits, SDL_DisplayMode& found) {
+    constexpr int display_index = 0;
+    int count = SDL_GetNumDisplayModes(display_index);
+    for (int i = 0; i < count; ++i) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDisplayMode(display_index, i, &mode) != 0)
+            continue;
+        // A pixel of 4 bytes counts as 32 bits: X reports depth 24 for those.
+        uint32_t mode_bits =
+            SDL_BYTESPERPIXEL(mode.format) == 4 ? 32 : SDL_BITSPERPIXEL(mode.format);
+        if (static_cast<uint32_t>(mode.w) == width && static_cast<uint32_t>(mode.h) == height &&
+            mode_bits == bits) {
+            found = mode;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool take_queued(platform_message& message) {
     if (platform.queue.empty())
         return false;
@@ -187,49 +213,70 @@ const char* platform_failure_reason() {
     return platform.reason;
 }
 
-bool platform_register_class() {
-    if (platform.class_registered)
-        return false; // already registered: the system refuses a second class
+platform_handle platform_get_instance_handle() {
+    // Any stable non-zero value names the program; the address of its state is one.
+    return reinterpret_cast<platform_handle>(&platform);
+}
+
+// SDL windows carry the window manager's own icon and the arrow cursor; there is no
+// other to give, nor a menu bar. Style bits need nothing: every window has its own GL
+// surface and the program redraws it whole each frame, and the GL surface covers the
+// client area, so no background is ever seen.
+bool platform_register_class(const window_class& record) {
+    auto default_or_none = [](const char* asked, const char* available) {
+        return !asked || SDL_strcmp(asked, available) == 0;
+    };
+    if (!record.class_name || !*record.class_name || !record.procedure || record.instance == 0)
+        return false;
+    if (record.class_extra_bytes < 0 || record.window_extra_bytes < 0 || record.menu_name)
+        return false;
+    if (!default_or_none(record.icon, idi_winlogo) || !default_or_none(record.cursor, idc_arrow))
+        return false;
+    if (!platform.class_name.empty())
+        return false; // the program has one class, and a name is registered only once
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return false;
     // The show runs without a screen saver.
     SDL_DisableScreenSaver();
-    platform.class_registered = true;
+    platform.class_name = record.class_name;
+    platform.class_instance = record.instance;
+    platform.class_procedure = record.procedure;
     return true;
 }
 
-bool platform_unregister_class() {
-    if (!platform.class_registered || platform.window)
-        return false; // nothing registered, or a window still uses it
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    platform.class_registered = false;
-    return true;
-}
-
-bool platform_change_display_mode(int width, int height, int bits) {
-    constexpr int display_index = 0;
-    int count = SDL_GetNumDisplayModes(display_index);
-    for (int i = 0; i < count; ++i) {
-        SDL_DisplayMode mode;
-        if (SDL_GetDisplayMode(display_index, i, &mode) != 0)
-            continue;
-        // A pixel of 4 bytes counts as 32 bits: X reports depth 24 for those.
-        int mode_bits = SDL_BYTESPERPIXEL(mode.format) == 4
-                            ? 32
-                            : static_cast<int>(SDL_BITSPERPIXEL(mode.format));
-        if (mode.w == width && mode.h == height && mode_bits == bits) {
-            platform.mode = mode;
-            platform.mode_pending = true;
-            return true;
-        }
-    }
-    return false;
-}
-
-void platform_restore_display_mode() {
+bool platform_unregister_class(const char* class_name, platform_handle instance) {
+    if (platform.class_name.empty() || !class_name || platform.class_name != class_name ||
+        platform.class_instance != instance)
+        return false; // no such class
     if (platform.window)
-        SDL_SetWindowFullscreen(platform.window, 0);
-    platform.mode_pending = false;
+        return false; // a window still uses it
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    platform.class_name.clear();
+    platform.class_instance = 0;
+    platform.class_procedure = nullptr;
+    return true;
+}
+
+bool platform_change_display_settings(const display_mode_request* mode, uint32_t flags) {
+    if (!mode) {
+        // Back to the user's own mode.
+        if (platform.window)
+            SDL_SetWindowFullscreen(platform.window, 0);
+        platform.mode_pending = false;
+        return true;
+    }
+    // Only a passing mode for the program's own windows, never a lasting change to
+    // the user's settings; and only one that names its size and depth.
+    constexpr uint32_t needed_fields = dm_bitsperpel | dm_pelswidth | dm_pelsheight;
+    if (flags != cds_fullscreen || mode->size != sizeof *mode ||
+        (mode->fields & needed_fields) != needed_fields)
+        return false;
+    SDL_DisplayMode found;
+    if (!find_display_mode(mode->pels_width, mode->pels_height, mode->bits_per_pel, found))
+        return false;
+    platform.mode = found;
+    platform.mode_pending = true;
+    return true;
 }
 
 void platform_show_cursor(bool visible) {
@@ -237,7 +284,7 @@ void platform_show_cursor(bool visible) {
 }
 
 bool platform_create_window(const char* title, int width, int height, bool popup) {
-    if (platform.window || !platform.class_registered)
+    if (platform.window || platform.class_name.empty())
         return false;
     set_surface_attributes();
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
@@ -288,13 +335,25 @@ bool platform_release_device_context() {
     return true;
 }
 
+// The one surface format meets a request for a double-buffered RGBA window surface
+// of no more than its colour, alpha and depth bits, without stencil, accumulation or
+// auxiliary buffers and without overlays.
 int platform_choose_pixel_format(const pixel_format_request& request) {
-    constexpr unsigned needed = pfd_draw_to_window | pfd_support_opengl;
-    constexpr int max_color_bits = 4 * channel_bits;
-    if (!platform.has_surface || (request.flags & needed) != needed)
+    constexpr uint32_t needed = pfd_draw_to_window | pfd_support_opengl | pfd_doublebuffer;
+    constexpr unsigned max_color_bits = 4 * channel_bits;
+    if (!platform.has_surface || request.size != sizeof request ||
+        request.version != pfd_record_version)
         return 0;
-    if (request.color_bits > max_color_bits || request.depth_bits > surface_depth_bits ||
-        request.stencil_bits > 0)
+    if ((request.flags & needed) != needed || request.pixel_type != pfd_type_rgba ||
+        request.layer_type != pfd_main_plane)
+        return 0;
+    if (request.color_bits > max_color_bits || request.alpha_bits > channel_bits ||
+        request.depth_bits > surface_depth_bits)
+        return 0;
+    bool wants_accumulation = request.accum_bits | request.accum_red_bits |
+                              request.accum_green_bits | request.accum_blue_bits |
+                              request.accum_alpha_bits;
+    if (request.stencil_bits != 0 || wants_accumulation || request.aux_buffers != 0)
         return 0;
     return surface_format_index;
 }
@@ -353,6 +412,12 @@ bool platform_wait_message(platform_message& message, int timeout_ms) {
 
 void platform_post_quit_message(int exit_code) {
     platform.queue.push_back({wm_quit, static_cast<uintptr_t>(exit_code), 0});
+}
+
+intptr_t platform_dispatch_message(const platform_message& message) {
+    if (!platform.class_procedure)
+        return platform_default_window_proc(message);
+    return platform.class_procedure(message.code, message.wparam, message.lparam);
 }
 
 intptr_t platform_default_window_proc(const platform_message&) {

@@ -124,7 +124,7 @@ int run_demo() {
         if (got) {
             if (message.code == wm_quit)
                 break;
-            window_proc(message.code, message.wparam, message.lparam);
+            platform_dispatch_message(message); // to window_proc, the class's procedure
             continue;
         }
 

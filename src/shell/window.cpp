@@ -14,9 +14,10 @@ unsigned char fullscreen = 1;
 namespace {
 
 struct window_state {
-    bool has_window;         // written by open and close
-    bool has_device_context; // written by open and close
-    bool has_context;        // written by open and close
+    platform_handle instance; // taken by open; cleared by close when unregistering fails
+    bool has_window;          // written by open and close
+    bool has_device_context;  // written by open and close
+    bool has_context;         // written by open and close
     // Filled by the first open that gets this far and reused unchanged by every
     // later open, whatever bits those opens ask for.
     bool pixel_format_filled;
@@ -24,6 +25,7 @@ struct window_state {
 };
 window_state window;
 
+constexpr const char* window_class_name = "OpenGL";
 constexpr const char* error_caption = "ERROR";
 constexpr const char* shutdown_caption = "SHUTDOWN ERROR";
 
@@ -38,18 +40,44 @@ bool fail_open(const char* text) {
     return false;
 }
 
+// Asks for exactly width x height at bits per pixel, for as long as the program runs
+// fullscreen; every other setting stays as the user has it.
+bool change_to_fullscreen_mode(int width, int height, int bits) {
+    display_mode_request mode{};
+    mode.size = sizeof mode;
+    mode.pels_width = static_cast<uint32_t>(width);
+    mode.pels_height = static_cast<uint32_t>(height);
+    mode.bits_per_pel = static_cast<uint32_t>(bits);
+    mode.fields = dm_bitsperpel | dm_pelswidth | dm_pelsheight;
+    return platform_change_display_settings(&mode, cds_fullscreen);
+}
+
 } // namespace
 
 bool open_gl_window(const char* title, int width, int height, int bits, bool fullscreen_flag) {
     fullscreen = fullscreen_flag ? 1 : 0;
 
-    if (!platform_register_class()) {
+    // Every window gets its own drawing surface and is redrawn whole on a resize; its
+    // messages go to window_proc. No extra storage, no background, no menu.
+    window.instance = platform_get_instance_handle();
+    window_class record{};
+    record.style = cs_hredraw | cs_vredraw | cs_owndc;
+    record.procedure = window_proc;
+    record.class_extra_bytes = 0;
+    record.window_extra_bytes = 0;
+    record.instance = window.instance;
+    record.icon = idi_winlogo;
+    record.cursor = idc_arrow;
+    record.background = 0;
+    record.menu_name = nullptr;
+    record.class_name = window_class_name;
+    if (!platform_register_class(record)) {
         platform_message_box("Failed To Register The Window Class.", error_caption,
                              mb_ok | mb_iconexclamation);
         return false;
     }
 
-    if (fullscreen && !platform_change_display_mode(width, height, bits)) {
+    if (fullscreen && !change_to_fullscreen_mode(width, height, bits)) {
         int answer = platform_message_box("The Requested Fullscreen Mode Is Not Supported By\n"
                                           "Your Video Card. Use Windowed Mode Instead?",
                                           "Oxlu", mb_yesno | mb_iconexclamation);
@@ -69,9 +97,16 @@ bool open_gl_window(const char* title, int width, int height, int bits, bool ful
     window.has_window = true;
 
     if (!window.pixel_format_filled) {
-        constexpr int depth_bits = 16;
-        window.pixel_format = {pfd_draw_to_window | pfd_support_opengl | pfd_doublebuffer, bits,
-                               depth_bits, 0};
+        constexpr uint8_t depth_bits = 16;
+        pixel_format_request& request = window.pixel_format;
+        request = {}; // no alpha, accumulation, stencil or auxiliary buffers asked for
+        request.size = sizeof request;
+        request.version = pfd_record_version;
+        request.flags = pfd_draw_to_window | pfd_support_opengl | pfd_doublebuffer;
+        request.pixel_type = pfd_type_rgba;
+        request.color_bits = static_cast<uint8_t>(bits);
+        request.depth_bits = depth_bits;
+        request.layer_type = pfd_main_plane;
         window.pixel_format_filled = true;
     }
 
@@ -101,7 +136,7 @@ bool open_gl_window(const char* title, int width, int height, int bits, bool ful
 
 void close_gl_window() {
     if (fullscreen) {
-        platform_restore_display_mode();
+        platform_change_display_settings(nullptr, 0);
         platform_show_cursor(true);
     }
     if (window.has_context) {
@@ -123,8 +158,10 @@ void close_gl_window() {
     }
     // Unregistering runs on every close, as registering runs on every open; a close
     // without a registered class reports the failure the system would.
-    if (!platform_unregister_class())
+    if (!platform_unregister_class(window_class_name, window.instance)) {
         report_shutdown_error("Could Not Unregister Class.");
+        window.instance = 0;
+    }
 }
 
 void resize_view(int width, int height) {

@@ -112,24 +112,48 @@ const char* platform_failure_reason() {
     return "scripted: no display";
 }
 
-bool platform_register_class() {
-    return record("register_class");
-}
-bool platform_unregister_class() {
-    return record("unregister_class");
+platform_handle platform_get_instance_handle() {
+    ++scripted.instance_handles_taken;
+    return scripted_instance;
 }
 
-bool platform_change_display_mode(int width, int height, int bits) {
-    char call[64];
-    std::snprintf(call, sizeof call, "change_display_mode %dx%dx%d", width, height, bits);
-    bool ok = record(call);
-    scripted.mode_changed = ok;
+bool platform_register_class(const window_class& record_asked) {
+    scripted.registrations.push_back(record_asked);
+    bool ok = record(std::string("register_class ") +
+                     (record_asked.class_name ? record_asked.class_name : "(null)"));
+    if (ok)
+        scripted.class_procedure = record_asked.procedure;
     return ok;
 }
 
-void platform_restore_display_mode() {
-    scripted.calls.push_back("restore_display_mode");
-    scripted.mode_changed = false;
+bool platform_unregister_class(const char* class_name, platform_handle instance) {
+    std::string name = class_name ? class_name : "(null)";
+    scripted.unregistrations.push_back({name, instance});
+    bool ok = record("unregister_class " + name);
+    if (ok)
+        scripted.class_procedure = nullptr;
+    return ok;
+}
+
+// Recorded as "change_display_mode WxHxB" for a fullscreen request and
+// "restore_display_mode" for the return to the user's mode; other flags are spelled out.
+// Only a request can fail; returning to the user's mode always works.
+bool platform_change_display_settings(const display_mode_request* mode, uint32_t flags) {
+    scripted.mode_changes.push_back(
+        {mode != nullptr, mode ? *mode : display_mode_request{}, flags});
+    std::string odd_flags = " flags=" + std::to_string(flags);
+    if (!mode) {
+        scripted.calls.push_back("restore_display_mode" + (flags == 0 ? "" : odd_flags));
+        scripted.mode_changed = false;
+        return true;
+    }
+    char call[96];
+    std::snprintf(call, sizeof call, "change_display_mode %ux%ux%u",
+                  static_cast<unsigned>(mode->pels_width), static_cast<unsigned>(mode->pels_height),
+                  static_cast<unsigned>(mode->bits_per_pel));
+    bool ok = record(call + (flags == cds_fullscreen ? "" : odd_flags));
+    scripted.mode_changed = ok;
+    return ok;
 }
 
 void platform_show_cursor(bool visible) {
@@ -161,7 +185,8 @@ int platform_choose_pixel_format(const pixel_format_request& request) {
     scripted.pixel_requests.push_back(request);
     char call[128];
     std::snprintf(call, sizeof call, "choose_pixel_format flags=0x%x color=%d depth=%d stencil=%d",
-                  request.flags, request.color_bits, request.depth_bits, request.stencil_bits);
+                  static_cast<unsigned>(request.flags), request.color_bits, request.depth_bits,
+                  request.stencil_bits);
     return record(call) ? 1 : 0;
 }
 
@@ -227,6 +252,14 @@ void platform_post_quit_message(int exit_code) {
     // The quit message is next: the rest of the script has not happened yet.
     scripted.script.push_front(
         {scripted_step::message, {wm_quit, static_cast<uintptr_t>(exit_code), 0}, nullptr});
+}
+
+intptr_t platform_dispatch_message(const platform_message& message) {
+    if (!scripted.class_procedure) {
+        scripted.calls.push_back("dispatch_message without a registered class");
+        return platform_default_window_proc(message);
+    }
+    return scripted.class_procedure(message.code, message.wparam, message.lparam);
 }
 
 intptr_t platform_default_window_proc(const platform_message& message) {

@@ -21,6 +21,18 @@ struct scripted_dialog {
     unsigned style;
 };
 
+// One call to platform_change_display_settings.
+struct scripted_mode_change {
+    bool has_mode;
+    display_mode_request mode; // all zero when there was none
+    uint32_t flags;
+};
+
+struct scripted_unregistration {
+    std::string class_name;
+    platform_handle instance;
+};
+
 struct scripted_step {
     enum kind_type { message, no_message, action } kind;
     platform_message sent;
@@ -37,12 +49,18 @@ struct scripted_platform {
     // Recorded by the platform calls.
     std::vector<std::string> calls; // "create_window Vornhal 800x600 popup", ...
     std::vector<scripted_dialog> dialogs;
+    std::vector<window_class> registrations; // name and icon texts point at the caller's
+    std::vector<scripted_unregistration> unregistrations;
     std::vector<pixel_format_request> pixel_requests;
+    std::vector<scripted_mode_change> mode_changes;
     bool cursor_visible = true;
     bool mode_changed = false; // the display runs in a mode of the program's
     bool script_ran_out = false;
     int passes_without_message = 0;
     int waits = 0; // platform_wait_message calls (inactive window)
+    int instance_handles_taken = 0;
+    // The procedure of the class registered now; messages are dispatched to it.
+    window_procedure class_procedure = nullptr;
 };
 
 // The one scripted platform of the test process.
@@ -55,6 +73,9 @@ void reset_scripted_platform();
 void send(unsigned code, uintptr_t wparam = 0, intptr_t lparam = 0);
 void pass_without_message(int count = 1);
 void then_run(std::function<void()> action);
+
+// The instance handle the scripted platform hands out.
+constexpr platform_handle scripted_instance = 0x5EED0000;
 
 // How many recorded calls start with the given text.
 int count_calls(const std::string& prefix);

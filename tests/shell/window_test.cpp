@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,21 +17,49 @@ namespace {
 using calls_t = std::vector<std::string>;
 
 const calls_t fullscreen_open = {
-    "register_class",       "change_display_mode 800x600x32",
-    "show_cursor 0",        "create_window Vornhal 800x600 popup",
-    "get_device_context",   "choose_pixel_format flags=0x25 color=32 depth=16 stencil=0",
-    "set_pixel_format 1",   "create_context",
-    "make_context_current", "show_window",
+    "register_class OpenGL", "change_display_mode 800x600x32",
+    "show_cursor 0",         "create_window Vornhal 800x600 popup",
+    "get_device_context",    "choose_pixel_format flags=0x25 color=32 depth=16 stencil=0",
+    "set_pixel_format 1",    "create_context",
+    "make_context_current",  "show_window",
 };
 
 const calls_t fullscreen_close = {
     "restore_display_mode",   "show_cursor 1",  "make_no_context_current", "delete_context",
-    "release_device_context", "destroy_window", "unregister_class",
+    "release_device_context", "destroy_window", "unregister_class OpenGL",
 };
 
 calls_t joined(calls_t a, const calls_t& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// Whole records, byte for byte: a field the program never sets must still be zero.
+template <typename record_type> bool same_bytes(const record_type& a, const record_type& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// What an 800 x 600 x 32 open asks for, built from the documented values.
+pixel_format_request first_open_pixel_format() {
+    pixel_format_request request{};
+    request.size = 40;
+    request.version = 1;
+    request.flags = 0x25;
+    request.pixel_type = 0;
+    request.color_bits = 32;
+    request.depth_bits = 16;
+    request.layer_type = 0;
+    return request;
+}
+
+display_mode_request fullscreen_mode_800x600x32() {
+    display_mode_request mode{};
+    mode.size = 156;
+    mode.fields = 0x1C0000;
+    mode.pels_width = 800;
+    mode.pels_height = 600;
+    mode.bits_per_pel = 32;
+    return mode;
 }
 
 class window_test : public testing::Test {
@@ -54,6 +83,67 @@ TEST_F(window_test, fullscreen_open_and_close_run_every_step_in_order) {
     EXPECT_TRUE(scripted.cursor_visible);
 }
 
+TEST_F(window_test, fullscreen_open_and_close_hand_the_system_its_records) {
+    ASSERT_TRUE(open_gl_window("Vornhal", 800, 600, 32, true));
+    close_gl_window();
+
+    EXPECT_EQ(scripted.instance_handles_taken, 1);
+    ASSERT_EQ(scripted.registrations.size(), 1u);
+    const window_class& record = scripted.registrations[0];
+    EXPECT_STREQ(record.class_name, "OpenGL");
+    EXPECT_EQ(record.style, 0x23u);
+    EXPECT_EQ(record.procedure, &window_proc);
+    EXPECT_EQ(record.class_extra_bytes, 0);
+    EXPECT_EQ(record.window_extra_bytes, 0);
+    EXPECT_EQ(record.instance, scripted_instance);
+    EXPECT_STREQ(record.icon, "winlogo");
+    EXPECT_STREQ(record.cursor, "arrow");
+    EXPECT_EQ(record.background, 0u);
+    EXPECT_EQ(record.menu_name, nullptr);
+    ASSERT_EQ(scripted.unregistrations.size(), 1u);
+    EXPECT_EQ(scripted.unregistrations[0].class_name, "OpenGL");
+    EXPECT_EQ(scripted.unregistrations[0].instance, scripted_instance);
+
+    ASSERT_EQ(scripted.pixel_requests.size(), 1u);
+    const pixel_format_request& request = scripted.pixel_requests[0];
+    EXPECT_EQ(request.size, 40);
+    EXPECT_EQ(request.version, 1);
+    EXPECT_EQ(request.flags, 0x25u);
+    EXPECT_EQ(request.color_bits, 32);
+    EXPECT_EQ(request.depth_bits, 16);
+    EXPECT_TRUE(same_bytes(request, first_open_pixel_format()));
+
+    // Switched to with the fullscreen flag, restored with no record and no flags.
+    ASSERT_EQ(scripted.mode_changes.size(), 2u);
+    const scripted_mode_change& change = scripted.mode_changes[0];
+    ASSERT_TRUE(change.has_mode);
+    EXPECT_EQ(change.flags, 4u);
+    EXPECT_EQ(change.mode.size, 156);
+    EXPECT_EQ(change.mode.fields, 0x1C0000u);
+    EXPECT_EQ(change.mode.pels_width, 800u);
+    EXPECT_EQ(change.mode.pels_height, 600u);
+    EXPECT_EQ(change.mode.bits_per_pel, 32u);
+    EXPECT_TRUE(same_bytes(change.mode, fullscreen_mode_800x600x32()));
+    EXPECT_FALSE(scripted.mode_changes[1].has_mode);
+    EXPECT_EQ(scripted.mode_changes[1].flags, 0u);
+}
+
+// Messages reach window_proc only as the registered class's procedure: after the
+// class is gone, a message finds no procedure.
+TEST_F(window_test, messages_go_to_the_procedure_registered_with_the_class) {
+    for (unsigned char& key : key_down)
+        key = 0;
+    ASSERT_TRUE(open_gl_window("Vornhal", 800, 600, 32, false));
+    platform_dispatch_message({wm_keydown, 'M', 0});
+    EXPECT_EQ(key_down['M'], 1);
+    close_gl_window();
+
+    platform_dispatch_message({wm_keyup, 'M', 0});
+    EXPECT_EQ(key_down['M'], 1);
+    EXPECT_EQ(count_calls("dispatch_message without a registered class"), 1);
+    key_down['M'] = 0;
+}
+
 TEST_F(window_test, each_creation_failure_reports_its_text_and_tears_down_what_exists) {
     struct failure_case {
         const char* failing_call;
@@ -63,26 +153,26 @@ TEST_F(window_test, each_creation_failure_reports_its_text_and_tears_down_what_e
     const std::vector<failure_case> cases = {
         {"create_window",
          "Window Creation Error.",
-         {"restore_display_mode", "show_cursor 1", "unregister_class"}},
+         {"restore_display_mode", "show_cursor 1", "unregister_class OpenGL"}},
         {"get_device_context",
          "Can't Create A GL Device Context.",
-         {"restore_display_mode", "show_cursor 1", "destroy_window", "unregister_class"}},
+         {"restore_display_mode", "show_cursor 1", "destroy_window", "unregister_class OpenGL"}},
         {"choose_pixel_format",
          "Can't Find A Suitable PixelFormat.",
          {"restore_display_mode", "show_cursor 1", "release_device_context", "destroy_window",
-          "unregister_class"}},
+          "unregister_class OpenGL"}},
         {"set_pixel_format",
          "Can't Set The PixelFormat.",
          {"restore_display_mode", "show_cursor 1", "release_device_context", "destroy_window",
-          "unregister_class"}},
+          "unregister_class OpenGL"}},
         {"create_context",
          "Can't Create A GL Rendering Context.",
          {"restore_display_mode", "show_cursor 1", "release_device_context", "destroy_window",
-          "unregister_class"}},
+          "unregister_class OpenGL"}},
         {"make_context_current",
          "Can't Activate The GL Rendering Context.",
          {"restore_display_mode", "show_cursor 1", "make_no_context_current", "delete_context",
-          "release_device_context", "destroy_window", "unregister_class"}},
+          "release_device_context", "destroy_window", "unregister_class OpenGL"}},
     };
     for (const failure_case& c : cases) {
         SCOPED_TRACE(c.failing_call);
@@ -112,7 +202,7 @@ TEST_F(window_test, each_creation_failure_reports_its_text_and_tears_down_what_e
 TEST_F(window_test, failed_registration_tears_nothing_down) {
     scripted.failing.insert("register_class");
     EXPECT_FALSE(open_gl_window("Vornhal", 800, 600, 32, true));
-    EXPECT_EQ(scripted.calls, (calls_t{"register_class (fails)",
+    EXPECT_EQ(scripted.calls, (calls_t{"register_class OpenGL (fails)",
                                        "message_box ERROR: Failed To Register The Window Class."}));
     EXPECT_EQ(scripted.dialogs.at(0).style, mb_ok | mb_iconexclamation);
 }
@@ -156,16 +246,28 @@ TEST_F(window_test, second_open_registers_again_and_keeps_the_first_pixel_format
     ASSERT_TRUE(open_gl_window("Again", 640, 480, 16, false));
     close_gl_window();
 
-    EXPECT_EQ(count_calls("register_class"), 2);
-    EXPECT_EQ(count_calls("unregister_class"), 2);
+    EXPECT_EQ(count_calls("register_class OpenGL"), 2);
+    EXPECT_EQ(count_calls("unregister_class OpenGL"), 2);
+    EXPECT_EQ(scripted.instance_handles_taken, 2);
     EXPECT_EQ(count_calls("create_window Again 640x480 overlapped"), 1);
     ASSERT_EQ(scripted.pixel_requests.size(), 2u);
     for (const pixel_format_request& request : scripted.pixel_requests) {
-        EXPECT_EQ(request.color_bits, 32);
-        EXPECT_EQ(request.depth_bits, 16);
-        EXPECT_EQ(request.stencil_bits, 0);
-        EXPECT_EQ(request.flags, 0x25u);
+        EXPECT_EQ(request.color_bits, 32) << "the 16 bits of the second open were taken";
+        EXPECT_TRUE(same_bytes(request, first_open_pixel_format()));
     }
+}
+
+// A failed first request is filled all the same: the window existed, so a later open
+// reuses it rather than the bits that later open asks for.
+TEST_F(window_test, pixel_format_request_filled_by_a_failed_open_is_kept) {
+    scripted.failing.insert("choose_pixel_format");
+    EXPECT_FALSE(open_gl_window("Vornhal", 800, 600, 32, false));
+    scripted.failing.clear();
+    ASSERT_TRUE(open_gl_window("Vornhal", 800, 600, 24, false));
+    close_gl_window();
+
+    ASSERT_EQ(scripted.pixel_requests.size(), 2u);
+    EXPECT_TRUE(same_bytes(scripted.pixel_requests[1], first_open_pixel_format()));
 }
 
 TEST_F(window_test, close_reports_every_failed_release_and_runs_to_the_end) {
@@ -188,13 +290,17 @@ TEST_F(window_test, close_reports_every_failed_release_and_runs_to_the_end) {
     EXPECT_FALSE(scripted.mode_changed);
     EXPECT_TRUE(scripted.cursor_visible);
 
-    // Failed releases are forgotten all the same: a second close releases nothing twice.
+    // Failed releases are forgotten all the same: a second close releases nothing twice,
+    // and the instance handle is gone with the class that would not go.
     scripted.calls.clear();
     scripted.failing.clear();
     close_gl_window();
     EXPECT_EQ(count_calls("delete_context"), 0);
     EXPECT_EQ(count_calls("release_device_context"), 0);
     EXPECT_EQ(count_calls("destroy_window"), 0);
+    ASSERT_EQ(scripted.unregistrations.size(), 2u);
+    EXPECT_EQ(scripted.unregistrations[0].instance, scripted_instance);
+    EXPECT_EQ(scripted.unregistrations[1].instance, 0u);
 }
 
 // Reads back what resize_view leaves: viewport, projection and the selected matrix.
