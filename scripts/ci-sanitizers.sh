@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# The test suite under sanitizers, each build in its own directory:
+#   1. AddressSanitizer + UBSan: every test except those labelled "long".
+#   2. ThreadSanitizer: the sound tests (the audio callback runs on SDL's thread).
+# Any report stops the program that made it and fails its test. Leak reports are
+# suppressed only for libraries outside the project (the GL driver and its compiler,
+# the X and SDL libraries), never for the project's own code.
+# Usage: ci-sanitizers.sh [ASAN_BUILD_DIR] [TSAN_BUILD_DIR]
+set -euo pipefail
+asan_build=${1:-build-asan}
+tsan_build=${2:-build-tsan}
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+suppressions=$(mktemp)
+trap 'rm -f "$suppressions"' EXIT
+cat >"$suppressions" <<'SUPP'
+leak:libLLVM
+leak:libgallium
+leak:_dri.so
+leak:libGLX_mesa
+leak:libGLX.so
+leak:libGLdispatch
+leak:libEGL
+leak:libglapi
+leak:libX11
+leak:libxcb
+leak:libSDL2
+leak:libdbus
+SUPP
+
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$suppressions:print_suppressions=0
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+echo "== AddressSanitizer + UBSan: the whole suite but the long runs"
+cmake -S "$root" -B "$asan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVORNHAL_SANITIZE=address,undefined -DVORNHAL_BENCH=OFF >/dev/null
+cmake --build "$asan_build" -j "$jobs"
+ctest --test-dir "$asan_build" --output-on-failure -j "$jobs" --timeout 600 -LE long
+
+echo "== ThreadSanitizer: the sound tests"
+cmake -S "$root" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVORNHAL_SANITIZE=thread -DVORNHAL_BENCH=OFF >/dev/null
+cmake --build "$tsan_build" -j "$jobs" --target vornhal-test-mp3-decode \
+    vornhal-test-sound-stream vornhal-test-soundtrack vornhal-test-disk-output \
+    vornhal-test-show-end vornhal-test-fuzz-regress
+ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" --timeout 600 \
+    -R '^(Mp3Decode|Mp3FuzzRegression|sound)\.'
