@@ -160,6 +160,19 @@ size_t read_mp3_frames(mp3_decoder* decoder, int16_t* out, size_t frames) {
             decoder->failed = result != MPG123_DONE;
             break;
         }
+        // Every rate is let through at the decoder (see open_mp3_decoder), so a stream
+        // that changes rate midway announces it here; what follows is not this stream's
+        // sound, and the stream ends for good, as after an error.
+        if (result == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0, encoding = 0;
+            mpg123_getformat(decoder->handle, &rate, &channels, &encoding);
+            if (rate != mp3_rate_hz || channels != mp3_channels ||
+                encoding != MPG123_ENC_SIGNED_16) {
+                decoder->failed = true;
+                break;
+            }
+        }
         empty_reads = done == 0 ? empty_reads + 1 : 0;
         if (empty_reads >= max_empty_reads)
             break;
