@@ -215,6 +215,8 @@ int sound_stream_play(int channel, sound_stream* stream, bool paused) {
 bool sound_set_paused(int channel, bool paused) {
     if (sound.device == 0 || !sound.stream || channel != 0)
         return fail("no such channel");
+    if (sound.channel_running == !paused)
+        return true; // already so: the clock is not disturbed
     double now_ms = clock_value_at(monotonic_ns());
     SDL_LockAudioDevice(sound.device);
     sound.channel_running = !paused;
