@@ -73,16 +73,19 @@ void start_soundtrack() {
 
     constexpr int mixing_rate_hz = 44100;
     sound_set_output(nullptr);
-    if (!sound_init(mixing_rate_hz)) {
+    bool have_output = sound_init(mixing_rate_hz);
+    if (!have_output)
         fprintf(stderr, "vornhal: %s; the show runs without sound\n", sound_error());
-        run_silent();
-        return;
-    }
+    // The file is read even without an output, so that a missing one is still told.
     if (!read_music_file(music_path, soundtrack.music_file)) {
         printf("Error!\n");
         printf("File Not Found\n");
         fflush(stdout);
         fprintf(stderr, "vornhal: cannot read %s; the show runs without sound\n", music_path);
+        run_silent();
+        return;
+    }
+    if (!have_output) {
         run_silent();
         return;
     }
