@@ -278,32 +278,4 @@ TEST_F(GlowTest, LeavesTheStateTheLetterboxAndNextFrameExpect) {
     }
 }
 
-TEST_F(GlowTest, TargetsAreCreatedBlackAtTheRenderSize) {
-    create_blur_targets();
-    GLint bound = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_RECTANGLE_ARB, &bound);
-    EXPECT_EQ(static_cast<GLuint>(bound), blur_half_texture);
-    EXPECT_FALSE(glIsEnabled(GL_TEXTURE_RECTANGLE_ARB));
-    const struct {
-        GLuint texture;
-        int width, height;
-    } targets[] = {{blur_full_texture, 800, 600}, {blur_half_texture, 400, 300}};
-    for (const auto& t : targets) {
-        glBindTexture(GL_TEXTURE_RECTANGLE_ARB, t.texture);
-        GLint width = 0, height = 0, filter = 0;
-        glGetTexLevelParameteriv(GL_TEXTURE_RECTANGLE_ARB, 0, GL_TEXTURE_WIDTH, &width);
-        glGetTexLevelParameteriv(GL_TEXTURE_RECTANGLE_ARB, 0, GL_TEXTURE_HEIGHT, &height);
-        EXPECT_EQ(width, t.width);
-        EXPECT_EQ(height, t.height);
-        glGetTexParameteriv(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MIN_FILTER, &filter);
-        EXPECT_EQ(filter, GL_LINEAR);
-        glGetTexParameteriv(GL_TEXTURE_RECTANGLE_ARB, GL_TEXTURE_MAG_FILTER, &filter);
-        EXPECT_EQ(filter, GL_LINEAR);
-        std::vector<uint8_t> texels(static_cast<size_t>(t.width) * t.height * 3, 1);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glGetTexImage(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGB, GL_UNSIGNED_BYTE, texels.data());
-        EXPECT_EQ(std::count(texels.begin(), texels.end(), 0), static_cast<long>(texels.size()));
-    }
-}
-
 } // namespace
