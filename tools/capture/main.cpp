@@ -8,9 +8,12 @@ static const char usage[] =
     "usage: vornhal-capture COMMAND ARGS...\n"
     "Renders the demo with no display, through its own frame code.\n"
     "\n"
-    "  frame MS OUT.png                              one frame at MS milliseconds\n"
-    "  video OUT.mp4 [--fps N] [--from MS] [--to MS]  the show with its soundtrack\n"
-    "  frames DIR [--fps N] [--from MS] [--to MS]     the show as numbered PNG files\n"
+    "  frame MS OUT.png\n"
+    "      one frame, the picture the demo shows at MS milliseconds\n"
+    "  video OUT.mp4 [--fps N] [--from MS] [--to MS] [--null]\n"
+    "      the show with its soundtrack, encoded as a video\n"
+    "  frames DIR [--fps N] [--from MS] [--to MS]\n"
+    "      the show as numbered PNG files\n"
     "\n"
     "Each command reads data/ below the working directory; COMMAND --help tells more.\n";
 
