@@ -6,8 +6,6 @@
 #include "platform/platform.h"
 #include "scene/scene.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
 
 unsigned char fullscreen = 1;
 
@@ -165,18 +163,6 @@ void close_gl_window() {
 }
 
 void resize_view(int width, int height) {
-    if (height == 0)
-        height = 1;
-
-    // Expects a current context. Leaves the modelview matrix selected, at identity.
-    glViewport(0, 0, width, height);
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    constexpr double field_of_view_deg = 45.0;
-    constexpr float near_plane = 0.1f; // single precision, widened as it is
-    constexpr double far_plane = 100.0;
-    gluPerspective(field_of_view_deg, static_cast<double>(width) / static_cast<double>(height),
-                   near_plane, far_plane);
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
+    // The scene owns the projection, so offline renderers set exactly the same one.
+    set_perspective_view(width, height);
 }
