@@ -53,10 +53,11 @@ windows_titled() {
     xwininfo -root -tree 2>/dev/null | grep -F "\"$1\":" | awk '{print $1}'
 }
 
-# Waits up to 10 s for a window with the title other than $2 and prints its id.
+# Waits for a window with the title other than $2, polling $3 times 50 ms apart (10 s
+# by default), and prints its id.
 wait_window() {
     local id
-    for _ in $(seq 200); do
+    for _ in $(seq "${3:-200}"); do
         id=$(windows_titled "$1" | grep -v -x -F "${2:-none}" | head -n1)
         [[ -n "$id" ]] && { echo "$id"; return 0; }
         kill -0 "$demo_pid" 2>/dev/null || return 1
@@ -91,9 +92,16 @@ sleep 1
 first_rss=""
 for i in $(seq "$toggle_count"); do
     running
-    xdotool windowfocus "$win" 2>/dev/null
-    xdotool key F1
-    next=$(wait_window Vornhal "$win") || fail "toggle $i made no new window"
+    # A key pressed while the new window is still being mapped can go astray on a
+    # loaded machine; press again then, but never more than a few times.
+    next=""
+    for _ in 1 2 3; do
+        xdotool windowfocus "$win" 2>/dev/null
+        xdotool key F1
+        next=$(wait_window Vornhal "$win" 100) && break
+        running
+    done
+    [[ -n "$next" ]] || fail "toggle $i made no new window"
     win=$next
     if ((i == 1)); then
         sleep 1

@@ -11,7 +11,7 @@ capture=$(realpath "$1")
 source_dir=$(realpath "$2")
 
 scratch=$(mktemp -d)
-trap '[[ -n "${KEEP:-}" ]] || rm -rf "$scratch"' EXIT
+trap 'rm -rf "$scratch"' EXIT
 
 third_party=(
     '*/libLLVM*' '*/dri/*' '*/libgallium*' '*/libGLX_mesa*' '*/libGLX.so*' '*/libGL.so*'
