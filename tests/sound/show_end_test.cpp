@@ -16,32 +16,39 @@ namespace {
 // working directory (no images, no music).
 class ShowEnd : public testing::Test {
   protected:
-    void SetUp() override {
+    static void SetUpTestSuite() {
         ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
         window =
             SDL_CreateWindow("show end", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
         ASSERT_NE(window, nullptr) << SDL_GetError();
         context = SDL_GL_CreateContext(window);
         ASSERT_NE(context, nullptr) << SDL_GetError();
+    }
+    static void TearDownTestSuite() {
+        if (context)
+            SDL_GL_DeleteContext(context);
+        if (window)
+            SDL_DestroyWindow(window);
+        SDL_Quit();
+    }
+    void SetUp() override {
+        ASSERT_NE(context, nullptr);
         ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
         dir = make_temp_dir();
         ASSERT_EQ(chdir(dir.c_str()), 0);
     }
     void TearDown() override {
         stop_soundtrack();
-        if (context)
-            SDL_GL_DeleteContext(context);
-        if (window)
-            SDL_DestroyWindow(window);
-        SDL_Quit();
         EXPECT_EQ(chdir(old_dir), 0);
         rmdir(dir.c_str());
     }
-    SDL_Window* window = nullptr;
-    SDL_GLContext context = nullptr;
+    static SDL_Window* window;
+    static SDL_GLContext context;
     char old_dir[4096] = {};
     std::string dir;
 };
+SDL_Window* ShowEnd::window = nullptr;
+SDL_GLContext ShowEnd::context = nullptr;
 
 // Runs first: hold_demo_clock lasts for the rest of the process.
 TEST_F(ShowEnd, SilentClockEndsTheShowAfterASeekPastIt) {

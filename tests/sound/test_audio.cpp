@@ -62,7 +62,7 @@ bool write_file(const std::string& path, const std::vector<unsigned char>& bytes
     FILE* file = fopen(path.c_str(), "wb");
     if (!file)
         return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return fclose(file) == 0 && ok;
 }
 
