@@ -401,6 +401,7 @@ TEST_F(capture_test, failures_say_why_and_leave_no_finished_looking_output) {
     } cases[] = {
         {"no output", {"video"}, {}, "missing the output file"},
         {"no directory", {"frames", "--fps", "10"}, {}, "missing the output directory"},
+        {"empty name", {"video", "", "--to", "500"}, {}, "name is empty"},
         {"zero fps", {"video", "ok/out.mp4", "--fps", "0"}, {}, "--fps needs a whole number"},
         {"fps not a number", {"video", "ok/out.mp4", "--fps", "6o"}, {}, "not '6o'"},
         {"negative start", {"video", "ok/out.mp4", "--from", "-5"}, {}, "--from needs"},

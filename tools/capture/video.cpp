@@ -159,6 +159,11 @@ static bool parse_request(int argc, char** argv, bool allow_null, capture_reques
                      allow_null ? "file" : "directory", usage);
         return false;
     }
+    if (request.output != nullptr && request.output[0] == '\0') {
+        std::fprintf(stderr, "vornhal-capture: %s: the output %s name is empty\n", command,
+                     allow_null ? "file" : "directory");
+        return false;
+    }
     if (request.to_ms >= 0 && request.to_ms <= request.from_ms) {
         std::fprintf(stderr, "vornhal-capture: --to (%d) must be later than --from (%d)\n",
                      request.to_ms, request.from_ms);
@@ -356,7 +361,8 @@ static double seconds_since_start() {
 
 // Creates an empty file named after base with a unique suffix. False with errno set.
 static bool make_temporary(const std::string& base, const char* suffix, std::string& path) {
-    std::string pattern = base + ".partial-XXXXXX" + suffix;
+    // "./" keeps a name such as "-" from reading as an option to ffmpeg.
+    std::string pattern = (base[0] == '/' ? "" : "./") + base + ".partial-XXXXXX" + suffix;
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkstemps(name.data(), static_cast<int>(std::strlen(suffix)));
