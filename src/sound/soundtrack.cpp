@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 float demo_time_ms = 0.0f;
@@ -28,6 +29,8 @@ static struct {
 
     bool held; // offline rendering: the clock reads held_ms and nothing sounds
     int held_ms;
+
+    bool exit_hook_set; // close_sound_at_exit is registered; start_soundtrack sets it
 } soundtrack;
 
 static const char* const music_path = "data/music.mp3";
@@ -64,9 +67,19 @@ static void run_silent() {
     soundtrack.music_channel = -1;
 }
 
+// The audio thread reads music_file until the device is closed. A process that leaves
+// without stop_soundtrack would free the file under it while static objects are
+// destroyed; a hook registered after they were built runs before that and closes
+// the device first.
+static void close_sound_at_exit() {
+    sound_close();
+}
+
 void start_soundtrack() {
     if (soundtrack.held || soundtrack.started)
         return;
+    if (!soundtrack.exit_hook_set)
+        soundtrack.exit_hook_set = std::atexit(close_sound_at_exit) == 0;
     soundtrack.started = true;
     soundtrack.stopped = false;
     soundtrack.silent_running = false;

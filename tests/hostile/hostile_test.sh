@@ -73,7 +73,7 @@ break_file() {
 # --- the two programs ---------------------------------------------------------------
 
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" \
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$scratch/display" \
         2>"$scratch/xvfb.log" &
     xvfb_pid=$!
     for _ in $(seq 100); do
