@@ -30,20 +30,23 @@ bool record(const std::string& call) {
 bool ensure_gl_window() {
     if (gl.window)
         return true;
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "scripted platform: no video (%s)\n", SDL_GetError());
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         return false;
-    }
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_ALPHA_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    for (SDL_GLattr attr :
+         {SDL_GL_RED_SIZE, SDL_GL_GREEN_SIZE, SDL_GL_BLUE_SIZE, SDL_GL_ALPHA_SIZE})
+        SDL_GL_SetAttribute(attr, 8);
     gl.window = SDL_CreateWindow("scripted", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (!gl.window)
-        std::fprintf(stderr, "scripted platform: no GL window (%s)\n", SDL_GetError());
+        std::fprintf(stderr, "scripted platform: %s\n", SDL_GetError());
     return gl.window != nullptr;
+}
+
+void drop_context() {
+    if (gl.context) {
+        SDL_GL_MakeCurrent(gl.window, nullptr);
+        SDL_GL_DeleteContext(gl.context);
+        gl.context = nullptr;
+    }
 }
 
 bool next_message(platform_message& message) {
@@ -55,7 +58,6 @@ bool next_message(platform_message& message) {
             message = step.sent;
             return true;
         case scripted_step::no_message:
-            ++scripted.passes_without_message;
             return false;
         case scripted_step::action:
             step.run();
@@ -70,11 +72,7 @@ bool next_message(platform_message& message) {
 } // namespace
 
 void reset_scripted_platform() {
-    if (gl.context) {
-        SDL_GL_MakeCurrent(gl.window, nullptr);
-        SDL_GL_DeleteContext(gl.context);
-        gl.context = nullptr;
-    }
+    drop_context();
     scripted = scripted_platform{};
 }
 
@@ -99,61 +97,59 @@ int count_calls(const std::string& prefix) {
     return count;
 }
 
-bool platform_open_display() {
-    scripted.calls.push_back("open_display");
-    return !scripted.display_missing;
-}
+// The instance handle the scripted platform hands out; calls naming another say so.
+constexpr platform_handle scripted_instance = 0x5EED0000;
 
+bool platform_open_display() {
+    return record("open_display");
+}
 void platform_close_display() {
     scripted.calls.push_back("close_display");
 }
-
 const char* platform_failure_reason() {
     return "scripted: no display";
 }
-
 platform_handle platform_get_instance_handle() {
-    ++scripted.instance_handles_taken;
     return scripted_instance;
 }
 
-bool platform_register_class(const window_class& record_asked) {
-    scripted.registrations.push_back(record_asked);
-    bool ok = record(std::string("register_class ") +
-                     (record_asked.class_name ? record_asked.class_name : "(null)"));
+// Recorded with the fields of the record that the shell sets.
+bool platform_register_class(const window_class& r) {
+    char call[160];
+    std::snprintf(
+        call, sizeof call, "register_class %s style=0x%x icon=%s cursor=%s%s%s", r.class_name,
+        r.style, r.icon, r.cursor, r.instance == scripted_instance ? "" : " another instance",
+        r.menu_name || r.background || r.class_extra_bytes || r.window_extra_bytes ? " extras"
+                                                                                   : "");
+    bool ok = record(call);
     if (ok)
-        scripted.class_procedure = record_asked.procedure;
+        scripted.class_procedure = r.procedure;
     return ok;
 }
 
 bool platform_unregister_class(const char* class_name, platform_handle instance) {
-    std::string name = class_name ? class_name : "(null)";
-    scripted.unregistrations.push_back({name, instance});
-    bool ok = record("unregister_class " + name);
+    bool ok = record(std::string("unregister_class ") + class_name +
+                     (instance == scripted_instance ? "" : " another instance"));
     if (ok)
         scripted.class_procedure = nullptr;
     return ok;
 }
 
-// Recorded as "change_display_mode WxHxB" for a fullscreen request and
-// "restore_display_mode" for the return to the user's mode; other flags are spelled out.
-// Only a request can fail; returning to the user's mode always works.
+// Recorded as "change_display_mode WxHxB" with the record's size, fields and the flags,
+// and "restore_display_mode" for the return to the user's mode, which always works.
 bool platform_change_display_settings(const display_mode_request* mode, uint32_t flags) {
-    scripted.mode_changes.push_back(
-        {mode != nullptr, mode ? *mode : display_mode_request{}, flags});
-    std::string odd_flags = " flags=" + std::to_string(flags);
     if (!mode) {
-        scripted.calls.push_back("restore_display_mode" + (flags == 0 ? "" : odd_flags));
+        scripted.calls.push_back("restore_display_mode" +
+                                 (flags ? " flags=" + std::to_string(flags) : std::string()));
         scripted.mode_changed = false;
         return true;
     }
-    char call[96];
-    std::snprintf(call, sizeof call, "change_display_mode %ux%ux%u",
-                  static_cast<unsigned>(mode->pels_width), static_cast<unsigned>(mode->pels_height),
-                  static_cast<unsigned>(mode->bits_per_pel));
-    bool ok = record(call + (flags == cds_fullscreen ? "" : odd_flags));
-    scripted.mode_changed = ok;
-    return ok;
+    char call[128];
+    std::snprintf(call, sizeof call, "change_display_mode %ux%ux%u size=%u fields=0x%x flags=%u",
+                  mode->pels_width, mode->pels_height, mode->bits_per_pel, mode->size, mode->fields,
+                  flags);
+    scripted.mode_changed = record(call);
+    return scripted.mode_changed;
 }
 
 void platform_show_cursor(bool visible) {
@@ -183,11 +179,7 @@ bool platform_release_device_context() {
 
 int platform_choose_pixel_format(const pixel_format_request& request) {
     scripted.pixel_requests.push_back(request);
-    char call[128];
-    std::snprintf(call, sizeof call, "choose_pixel_format flags=0x%x color=%d depth=%d stencil=%d",
-                  static_cast<unsigned>(request.flags), request.color_bits, request.depth_bits,
-                  request.stencil_bits);
-    return record(call) ? 1 : 0;
+    return record("choose_pixel_format") ? 1 : 0;
 }
 
 bool platform_set_pixel_format(int format) {
@@ -200,13 +192,9 @@ bool platform_create_context() {
     if (!ensure_gl_window())
         return false;
     gl.context = SDL_GL_CreateContext(gl.window);
-    if (!gl.context) {
-        std::fprintf(stderr, "scripted platform: no GL context (%s)\n", SDL_GetError());
-        return false;
-    }
     // Current only once the shell makes it so.
     SDL_GL_MakeCurrent(gl.window, nullptr);
-    return true;
+    return gl.context != nullptr;
 }
 
 bool platform_make_context_current() {
@@ -223,12 +211,7 @@ bool platform_make_no_context_current() {
 
 bool platform_delete_context() {
     bool ok = record("delete_context");
-    // The real context goes either way, so a failure path leaks nothing into the next test.
-    if (gl.context) {
-        SDL_GL_MakeCurrent(gl.window, nullptr);
-        SDL_GL_DeleteContext(gl.context);
-        gl.context = nullptr;
-    }
+    drop_context(); // either way, so a failure path leaks nothing into the next test
     return ok;
 }
 
@@ -241,9 +224,7 @@ bool platform_peek_message(platform_message& message) {
 }
 
 bool platform_wait_message(platform_message& message, int timeout_ms) {
-    ++scripted.waits;
-    if (timeout_ms <= 0 || timeout_ms > 100)
-        scripted.calls.push_back("wait_message with timeout " + std::to_string(timeout_ms));
+    scripted.wait_timeouts_ms.push_back(timeout_ms);
     return next_message(message);
 }
 
@@ -255,18 +236,13 @@ void platform_post_quit_message(int exit_code) {
 }
 
 intptr_t platform_dispatch_message(const platform_message& message) {
-    if (!scripted.class_procedure) {
-        scripted.calls.push_back("dispatch_message without a registered class");
+    if (!scripted.class_procedure)
         return platform_default_window_proc(message);
-    }
     return scripted.class_procedure(message.code, message.wparam, message.lparam);
 }
 
 intptr_t platform_default_window_proc(const platform_message& message) {
-    char call[96];
-    std::snprintf(call, sizeof call, "default_window_proc 0x%x 0x%lx", message.code,
-                  static_cast<unsigned long>(message.wparam));
-    scripted.calls.push_back(call);
+    scripted.calls.push_back("default_window_proc " + std::to_string(message.code));
     constexpr intptr_t default_result = 0x5EED;
     return default_result;
 }

@@ -1,6 +1,6 @@
 // A second implementation of the platform seam for the shell tests. It replays a
 // journal of steps (messages, passes without a message, test actions) and records
-// every call the shell makes, every dialog and every mode change, in order.
+// every call the shell makes, with what it asked for, and every dialog, in order.
 //
 // GL is real: the scripted context is a GL context on a hidden window of SDL's
 // offscreen driver (the test environment selects it), so scene setup, resizes and
@@ -21,18 +21,6 @@ struct scripted_dialog {
     unsigned style;
 };
 
-// One call to platform_change_display_settings.
-struct scripted_mode_change {
-    bool has_mode;
-    display_mode_request mode; // all zero when there was none
-    uint32_t flags;
-};
-
-struct scripted_unregistration {
-    std::string class_name;
-    platform_handle instance;
-};
-
 struct scripted_step {
     enum kind_type { message, no_message, action } kind;
     platform_message sent;
@@ -44,21 +32,15 @@ struct scripted_platform {
     std::deque<scripted_step> script; // consumed by peek/wait
     std::deque<int> answers;          // consumed by yes/no message boxes, in order
     std::set<std::string> failing;    // names of calls that report failure
-    bool display_missing = false;
 
     // Recorded by the platform calls.
     std::vector<std::string> calls; // "create_window Vornhal 800x600 popup", ...
     std::vector<scripted_dialog> dialogs;
-    std::vector<window_class> registrations; // name and icon texts point at the caller's
-    std::vector<scripted_unregistration> unregistrations;
     std::vector<pixel_format_request> pixel_requests;
-    std::vector<scripted_mode_change> mode_changes;
+    std::vector<int> wait_timeouts_ms; // one per platform_wait_message call
     bool cursor_visible = true;
     bool mode_changed = false; // the display runs in a mode of the program's
     bool script_ran_out = false;
-    int passes_without_message = 0;
-    int waits = 0; // platform_wait_message calls (inactive window)
-    int instance_handles_taken = 0;
     // The procedure of the class registered now; messages are dispatched to it.
     window_procedure class_procedure = nullptr;
 };
@@ -73,9 +55,6 @@ void reset_scripted_platform();
 void send(unsigned code, uintptr_t wparam = 0, intptr_t lparam = 0);
 void pass_without_message(int count = 1);
 void then_run(std::function<void()> action);
-
-// The instance handle the scripted platform hands out.
-constexpr platform_handle scripted_instance = 0x5EED0000;
 
 // How many recorded calls start with the given text.
 int count_calls(const std::string& prefix);
