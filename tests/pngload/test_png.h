@@ -24,8 +24,6 @@ struct test_png {
     bool srgb = false; // an sRGB chunk
 };
 
-int test_png_channels(int colour_type);
-
 // The encoded file; aborts the test program if libpng refuses.
 std::vector<uint8_t> encode_test_png(const test_png& image);
 
@@ -36,15 +34,10 @@ std::vector<uint8_t> expected_pixels(const test_png& image);
 // Samples filled from a small deterministic generator, each within the bit depth.
 void fill_test_samples(test_png* image, uint32_t seed);
 
-// Chunk surgery on an encoded file.
-struct png_chunk_at {
-    size_t offset; // of the length field
-    uint32_t length;
-    std::string type;
-};
-std::vector<png_chunk_at> list_png_chunks(const std::vector<uint8_t>& file);
-// Recomputes the CRC of the chunk at `chunk`.
-void fix_png_crc(std::vector<uint8_t>* file, const png_chunk_at& chunk);
+// Flips a byte in the middle of the first IDAT chunk. With `fix_crc` the chunk's CRC
+// is recomputed, so the damage reaches the zlib stream instead.
+void damage_image_data(std::vector<uint8_t>* file, bool fix_crc);
+
 // A file with only a signature and an IHDR of the given size (8-bit RGB), then one
 // small IDAT and IEND, all with valid CRCs.
 std::vector<uint8_t> header_only_png(uint32_t width, uint32_t height);
