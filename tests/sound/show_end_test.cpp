@@ -13,68 +13,46 @@
 namespace {
 
 // A hidden 800 x 600 window with a GL context on the offscreen driver, in an empty
-// working directory (no images, no music).
-class ShowEnd : public testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window =
-            SDL_CreateWindow("show end", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        ASSERT_NE(window, nullptr) << SDL_GetError();
-        context = SDL_GL_CreateContext(window);
-        ASSERT_NE(context, nullptr) << SDL_GetError();
-    }
-    static void TearDownTestSuite() {
-        if (context)
-            SDL_GL_DeleteContext(context);
-        if (window)
-            SDL_DestroyWindow(window);
-        SDL_Quit();
-    }
-    void SetUp() override {
-        ASSERT_NE(context, nullptr);
-        ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
-        dir = make_temp_dir();
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-    }
-    void TearDown() override {
-        stop_soundtrack();
-        EXPECT_EQ(chdir(old_dir), 0);
-        rmdir(dir.c_str());
-    }
-    static SDL_Window* window;
-    static SDL_GLContext context;
-    char old_dir[4096] = {};
-    std::string dir;
-};
-SDL_Window* ShowEnd::window = nullptr;
-SDL_GLContext ShowEnd::context = nullptr;
+// working directory (no images, no music). The silent clock runs first, since
+// hold_demo_clock lasts for the rest of the process.
+TEST(ShowEnd, EndsAt142000AndNotBeforeOnTheSilentAndTheHeldClock) {
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    SDL_Window* window =
+        SDL_CreateWindow("show end", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    ASSERT_NE(window, nullptr) << SDL_GetError();
+    SDL_GLContext context = SDL_GL_CreateContext(window);
+    ASSERT_NE(context, nullptr) << SDL_GetError();
+    char old_dir[4096];
+    ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
+    const std::string dir = make_temp_dir();
+    ASSERT_EQ(chdir(dir.c_str()), 0);
 
-// Runs first: hold_demo_clock lasts for the rest of the process.
-TEST_F(ShowEnd, SilentClockEndsTheShowAfterASeekPastIt) {
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(setup_scene()); // no data/music.mp3 here
+    ASSERT_TRUE(setup_scene());
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error!\nFile Not Found\n");
     EXPECT_TRUE(draw_frame());
     seek_soundtrack(141000);
     EXPECT_TRUE(draw_frame());
     seek_soundtrack(142000);
     EXPECT_FALSE(draw_frame());
-}
+    stop_soundtrack();
 
-TEST_F(ShowEnd, HeldClockEndsTheShowAt142000AndNotBefore) {
     hold_demo_clock(0);
     ASSERT_TRUE(setup_scene());
     EXPECT_EQ(sound_buffer_frames(), 0) << "a held clock opens no sound output";
-    const struct {
-        int ms;
-        bool goes_on;
-    } frames[] = {{0, true}, {141999, true}, {142000, false}, {142001, false}, {141998, true}};
-    for (const auto& f : frames) {
-        hold_demo_clock(f.ms);
-        EXPECT_EQ(draw_frame(), f.goes_on) << f.ms << " ms";
-        EXPECT_EQ(demo_time_ms, static_cast<float>(f.ms));
+    for (const auto& [ms, goes_on] :
+         {std::pair{0, true}, {141999, true}, {142000, false}, {142001, false}, {141998, true}}) {
+        hold_demo_clock(ms);
+        EXPECT_EQ(draw_frame(), goes_on) << ms << " ms";
+        EXPECT_EQ(demo_time_ms, static_cast<float>(ms));
     }
+    stop_soundtrack();
+
+    EXPECT_EQ(chdir(old_dir), 0);
+    rmdir(dir.c_str());
+    SDL_GL_DeleteContext(context);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
 }
 
 } // namespace

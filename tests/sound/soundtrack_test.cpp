@@ -6,23 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
-
-void sleep_ms(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-double wall_ms() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
-}
 
 int sample() {
     sample_demo_clock();
@@ -36,17 +25,20 @@ class Soundtrack : public testing::Test {
     void SetUp() override {
         ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
         dir = make_temp_dir();
-        ASSERT_FALSE(dir.empty());
         ASSERT_EQ(chdir(dir.c_str()), 0);
         ASSERT_EQ(mkdir("data", 0755), 0);
     }
     void TearDown() override {
-        stop_soundtrack();
-        remove("data/music.mp3");
-        rmdir("data/music.mp3");
+        stop_and_clear();
         rmdir("data");
         EXPECT_EQ(chdir(old_dir), 0);
         rmdir(dir.c_str());
+    }
+    // Stops the soundtrack and removes whatever stood as its file.
+    static void stop_and_clear() {
+        stop_soundtrack();
+        remove("data/music.mp3");
+        rmdir("data/music.mp3");
     }
     char old_dir[4096] = {};
     std::string dir;
@@ -78,53 +70,46 @@ void expect_silent_clock_runs() {
 }
 
 TEST_F(Soundtrack, WithoutUsableMusicTheShowRunsSilentOnARealTimeClock) {
-    const std::vector<unsigned char> text = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'm', 'p', '3'};
+    const char* missing = "Error!\nFile Not Found\n";
     const struct {
         const char* name;
         std::function<void()> arrange;
+        bool no_device;
         const char* stdout_text; // the missing-file lines
         const char* stderr_has;  // the one line on standard error, if any
     } cases[] = {
-        {"missing file", [] {}, "Error!\nFile Not Found\n", nullptr},
-        {"a directory in its place", [] { mkdir("data/music.mp3", 0755); },
-         "Error!\nFile Not Found\n", nullptr},
-        {"empty file", [] { write_file("data/music.mp3", {}); }, "", "data/music.mp3"},
-        {"not an MP3", [&] { write_file("data/music.mp3", text); }, "", "data/music.mp3"},
-        {"no audio device",
+        {"missing file", [] {}, false, missing, nullptr},
+        {"a directory in its place", [] { mkdir("data/music.mp3", 0755); }, false, missing,
+         nullptr},
+        {"empty file", [] { write_file("data/music.mp3", {}); }, false, "", "data/music.mp3"},
+        {"not an MP3",
          [] {
-             write_file("data/music.mp3", test_mp3());
-             setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+             write_file("data/music.mp3", {'n', 'o', 't', ' ', 'm', 'p', '3'});
          },
-         "", "without sound"},
-        {"no audio device and no file", [] { setenv("SDL_AUDIODRIVER", "no-such-driver", 1); },
-         "Error!\nFile Not Found\n", nullptr},
+         false, "", "data/music.mp3"},
+        {"no audio device", [] { write_file("data/music.mp3", test_mp3()); }, true, "",
+         "without sound"},
+        {"no audio device and no file", [] {}, true, missing, nullptr},
     };
-    const char* driver = getenv("SDL_AUDIODRIVER");
-    std::string saved_driver = driver ? driver : "";
+    const std::string driver = getenv("SDL_AUDIODRIVER") ? getenv("SDL_AUDIODRIVER") : "";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         c.arrange();
+        setenv("SDL_AUDIODRIVER", c.no_device ? "no-such-driver" : driver.c_str(), 1);
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         start_soundtrack();
-        std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.stdout_text);
         std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(out, c.stdout_text);
         if (c.stderr_has) {
             EXPECT_NE(err.find(c.stderr_has), std::string::npos) << err;
             EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
         }
         EXPECT_EQ(sound_buffer_frames(), 0) << "the sound system is left open";
         expect_silent_clock_runs();
-
-        stop_soundtrack();
-        remove("data/music.mp3");
-        rmdir("data/music.mp3");
-        if (saved_driver.empty())
-            unsetenv("SDL_AUDIODRIVER");
-        else
-            setenv("SDL_AUDIODRIVER", saved_driver.c_str(), 1);
+        stop_and_clear();
     }
+    setenv("SDL_AUDIODRIVER", driver.c_str(), 1);
 }
 
 TEST_F(Soundtrack, MusicDrivesTheClockThroughRestartsSeeksAndItsEnd) {

@@ -3,11 +3,13 @@
 #include "mp3_encode.h"
 #include "stream/mp3_decode.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 std::vector<int16_t> make_test_signal(int seconds) {
     constexpr int rate_hz = 44100;
@@ -77,4 +79,13 @@ std::string make_temp_dir() {
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     return mkdtemp(name.data()) ? std::string(name.data()) : std::string();
+}
+
+double wall_ms() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+void sleep_ms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

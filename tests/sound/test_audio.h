@@ -23,3 +23,7 @@ std::vector<unsigned char> read_file(const std::string& path);
 
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
+
+// The steady clock in milliseconds, and a sleep of ms.
+double wall_ms();
+void sleep_ms(int ms);
