@@ -3,6 +3,7 @@
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 
 scripted_platform scripted;
@@ -90,11 +91,8 @@ void then_run(std::function<void()> action) {
 }
 
 int count_calls(const std::string& prefix) {
-    int count = 0;
-    for (const std::string& call : scripted.calls)
-        if (call.compare(0, prefix.size(), prefix) == 0)
-            ++count;
-    return count;
+    return std::count_if(scripted.calls.begin(), scripted.calls.end(),
+                         [&](const std::string& call) { return call.rfind(prefix, 0) == 0; });
 }
 
 // The instance handle the scripted platform hands out; calls naming another say so.
@@ -204,7 +202,7 @@ bool platform_make_context_current() {
 
 bool platform_make_no_context_current() {
     bool ok = record("make_no_context_current");
-    if (ok && gl.window)
+    if (ok)
         SDL_GL_MakeCurrent(gl.window, nullptr);
     return ok;
 }
