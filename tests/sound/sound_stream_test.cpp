@@ -21,16 +21,17 @@ class SoundStream : public testing::Test {
     }
     void TearDown() override { sound_close(); }
 
-    // Reads the clock every millisecond for ms and checks it never goes back.
-    int watch_clock(int ms) {
+    // Reads the clock every millisecond for ms and checks it never goes back; the
+    // last reading, and the wall time in ms since the call began in elapsed.
+    int watch_clock(int ms, double& elapsed) {
+        const double start = wall_ms();
         int last = sound_stream_get_time_ms(stream);
-        double until = wall_ms() + ms;
-        while (wall_ms() < until) {
+        for (; wall_ms() < start + ms; sleep_ms(1)) {
             int now = sound_stream_get_time_ms(stream);
             EXPECT_GE(now, last);
             last = now;
-            sleep_ms(1);
         }
+        elapsed = wall_ms() - start;
         return last;
     }
 
@@ -44,9 +45,8 @@ TEST_F(SoundStream, ClockHoldsWhilePausedAndThenFollowsWallTime) {
     EXPECT_EQ(sound_stream_get_time_ms(stream), 0) << "paused from the start";
 
     ASSERT_TRUE(sound_set_paused(channel, false));
-    double started = wall_ms();
-    int reading = watch_clock(600);
-    double elapsed = wall_ms() - started;
+    double elapsed = 0;
+    int reading = watch_clock(600, elapsed);
     // The listener hears the first sound one device buffer (23 ms) after it is handed
     // over. How far behind the clock is beyond that depends on how late the dummy
     // driver's thread wakes on a busy machine; it must at least be running.
@@ -64,9 +64,8 @@ TEST_F(SoundStream, ClockHoldsWhilePausedAndThenFollowsWallTime) {
     sleep_ms(150);
     EXPECT_EQ(sound_stream_get_time_ms(stream), paused_at);
     ASSERT_TRUE(sound_set_paused(channel, false));
-    double resumed_at = wall_ms();
-    int resumed = watch_clock(200);
-    double resumed_for = wall_ms() - resumed_at;
+    double resumed_for = 0;
+    int resumed = watch_clock(200, resumed_for);
     // The buffer handed over just before the pause was heard during it, so the clock
     // comes back up to one buffer further on than where it stopped.
     double buffer_ms = sound_buffer_frames() / 44.1;
@@ -128,16 +127,16 @@ TEST_F(SoundStream, SeeksReadTheirTargetAtOnceAndRunOnFromThere) {
         const int lands = std::max(target, 0);
         ASSERT_TRUE(sound_stream_set_time_ms(stream, target));
         EXPECT_EQ(sound_stream_get_time_ms(stream), lands);
-        double seeked = wall_ms();
-        int reading = watch_clock(250);
+        double elapsed = 0;
+        int reading = watch_clock(250, elapsed);
         EXPECT_GT(reading, lands) << "the clock did not run on from the target";
-        EXPECT_LE(reading, lands + (wall_ms() - seeked) + 5);
+        EXPECT_LE(reading, lands + elapsed + 5);
     }
     // Played into its end, the stream leaves the clock running on through silence.
     ASSERT_TRUE(sound_stream_set_time_ms(stream, 3800));
-    double seeked = wall_ms();
-    int reading = watch_clock(700);
-    EXPECT_GT(reading, 3800 + (wall_ms() - seeked) / 4) << "the clock froze at the end";
+    double elapsed = 0;
+    int reading = watch_clock(700, elapsed);
+    EXPECT_GT(reading, 3800 + elapsed / 4) << "the clock froze at the end";
 }
 
 TEST(SoundStreamRefusals, BadStreamsAndMissingDevices) {

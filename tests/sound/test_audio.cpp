@@ -12,24 +12,18 @@
 #include <thread>
 
 std::vector<int16_t> make_test_signal(int seconds) {
-    constexpr int rate_hz = 44100;
-    constexpr int click_every = rate_hz / 4;
-    constexpr int click_frames = 220; // 5 ms
-    size_t frames = static_cast<size_t>(seconds) * rate_hz;
-    std::vector<int16_t> pcm(frames * 2);
-    double phase_l = 0.0, phase_r = 0.0;
-    for (size_t i = 0; i < frames; ++i) {
-        double t = static_cast<double>(i) / rate_hz;
-        double freq = 300.0 + 150.0 * t;
-        phase_l += freq / rate_hz;
-        phase_r += freq * 1.5 / rate_hz;
-        double l = 0.3 * std::cos(6.283185307179586 * phase_l);
-        double r = 0.25 * std::cos(6.283185307179586 * phase_r);
-        size_t in_click = i % click_every;
+    constexpr int rate_hz = 44100, click_every = rate_hz / 4, click_frames = 220; // 5 ms
+    constexpr double two_pi = 6.283185307179586;
+    std::vector<int16_t> pcm(static_cast<size_t>(seconds) * rate_hz * 2);
+    double phase = 0.0;
+    for (size_t i = 0; i < pcm.size() / 2; ++i) {
+        phase += (300.0 + 150.0 * i / rate_hz) / rate_hz;
+        double l = 0.3 * std::cos(two_pi * phase), r = 0.25 * std::cos(two_pi * 1.5 * phase);
+        // A short burst at 2 kHz every 250 ms, well inside what the encoder keeps.
+        const int in_click = i % click_every;
         if (in_click < click_frames) {
-            // A short burst at 2 kHz, well inside what the encoder keeps.
-            double fade = 1.0 - static_cast<double>(in_click) / click_frames;
-            double click = 0.5 * fade * std::sin(6.283185307179586 * 2000.0 * in_click / rate_hz);
+            double click = 0.5 * (1.0 - double(in_click) / click_frames) *
+                           std::sin(two_pi * 2000.0 * in_click / rate_hz);
             l += click;
             r -= click;
         }
