@@ -19,20 +19,27 @@ struct test_image {
     const uint8_t* at(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
 };
 
-// Reads the lower-left width x height pixels of the back buffer, top row first.
-inline test_image read_back(int width = 800, int height = 600) {
-    test_image image;
-    image.width = width;
-    image.height = height;
-    image.rgb.resize(static_cast<size_t>(width) * height * 3);
-    std::vector<uint8_t> rows(image.rgb.size());
+// Reads the back buffer, top row first.
+inline test_image read_back() {
+    test_image image{800, 600, std::vector<uint8_t>(800 * 600 * 3)};
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
-    const size_t row_bytes = static_cast<size_t>(width) * 3;
-    for (int y = 0; y < height; ++y)
-        std::copy(rows.begin() + (height - 1 - y) * row_bytes,
-                  rows.begin() + (height - y) * row_bytes, image.rgb.begin() + y * row_bytes);
+    for (int y = 0; y < 600; ++y) // GL counts rows from the bottom
+        glReadPixels(0, 599 - y, 800, 1, GL_RGB, GL_UNSIGNED_BYTE, &image.rgb[y * 800 * 3]);
     return image;
+}
+
+// The modelview matrix, then the projection matrix.
+inline std::vector<GLfloat> current_matrices() {
+    std::vector<GLfloat> matrices(32);
+    glGetFloatv(GL_MODELVIEW_MATRIX, matrices.data());
+    glGetFloatv(GL_PROJECTION_MATRIX, matrices.data() + 16);
+    return matrices;
+}
+
+inline GLint get_integer(GLenum name) {
+    GLint value = 0;
+    glGetIntegerv(name, &value);
+    return value;
 }
 
 // A repeating, nearest-filtered 2D texture, first row at t = 0, as the loader makes them.
