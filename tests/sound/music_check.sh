@@ -8,12 +8,7 @@ set -euo pipefail
 file=${1:?usage: music_check.sh MUSIC.mp3}
 fail=0
 check() { # condition message
-    if awk "BEGIN { exit !($1) }"; then
-        echo "ok:   $2"
-    else
-        echo "FAIL: $2"
-        fail=1
-    fi
+    if awk "BEGIN { exit !($1) }"; then echo "ok:   $2"; else echo "FAIL: $2" && fail=1; fi
 }
 
 IFS=, read -r codec rate channels bit_rate duration < <(ffprobe -v error -select_streams a:0 \

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,25 +23,22 @@ int sample() {
 class Soundtrack : public testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(getcwd(old_dir, sizeof old_dir), nullptr);
+        old_dir = std::filesystem::current_path();
         dir = make_temp_dir();
-        ASSERT_EQ(chdir(dir.c_str()), 0);
-        ASSERT_EQ(mkdir("data", 0755), 0);
+        std::filesystem::current_path(dir);
+        ASSERT_TRUE(std::filesystem::create_directory("data"));
     }
     void TearDown() override {
         stop_and_clear();
-        rmdir("data");
-        EXPECT_EQ(chdir(old_dir), 0);
-        rmdir(dir.c_str());
+        std::filesystem::current_path(old_dir);
+        std::filesystem::remove_all(dir);
     }
     // Stops the soundtrack and removes whatever stood as its file.
     static void stop_and_clear() {
         stop_soundtrack();
-        remove("data/music.mp3");
-        rmdir("data/music.mp3");
+        std::filesystem::remove_all("data/music.mp3");
     }
-    char old_dir[4096] = {};
-    std::string dir;
+    std::filesystem::path old_dir, dir;
 };
 
 // The silent clock: 0 at the first frame, real time after, seeks like the music.
