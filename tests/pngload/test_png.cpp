@@ -98,20 +98,17 @@ void remove_temp_dir() {
 } // namespace
 
 std::vector<uint8_t> encode_test_png(const test_png& image) {
-    const size_t samples_per_row = size_t(image.width) * channels_of(image.colour_type);
-    const size_t bytes_per_sample = image.bit_depth == 16 ? 2 : 1;
-    std::vector<uint8_t> packed(samples_per_row * bytes_per_sample * image.height);
-    for (size_t i = 0; i < samples_per_row * image.height; ++i) {
-        if (bytes_per_sample == 2) {
-            packed[2 * i] = uint8_t(image.samples.at(i) >> 8);
-            packed[2 * i + 1] = uint8_t(image.samples.at(i));
-        } else {
-            packed[i] = uint8_t(image.samples.at(i));
-        }
+    const size_t sample_bytes = image.bit_depth == 16 ? 2 : 1;
+    const size_t row_bytes = size_t(image.width) * channels_of(image.colour_type) * sample_bytes;
+    std::vector<uint8_t> packed; // 16-bit samples big-endian, as PNG stores them
+    for (size_t i = 0; i < row_bytes / sample_bytes * image.height; ++i) {
+        if (sample_bytes == 2)
+            packed.push_back(uint8_t(image.samples.at(i) >> 8));
+        packed.push_back(uint8_t(image.samples.at(i)));
     }
     std::vector<png_bytep> rows(image.height);
     for (uint32_t y = 0; y < image.height; ++y)
-        rows[y] = packed.data() + y * samples_per_row * bytes_per_sample;
+        rows[y] = packed.data() + y * row_bytes;
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);

@@ -45,12 +45,18 @@ GLuint load_texture(const test_png& image, png_image_info* info = nullptr) {
                             GL_REPEAT, GL_NEAREST, GL_NEAREST);
 }
 
-test_png random_image(uint32_t width, uint32_t height, int colour_type = PNG_COLOR_TYPE_RGB) {
+// Samples from a fixed seed; palette images get a full palette of their depth.
+test_png random_image(uint32_t width, uint32_t height, int colour_type = PNG_COLOR_TYPE_RGB,
+                      int bit_depth = 8, bool interlaced = false) {
     test_png image;
     image.width = width;
     image.height = height;
     image.colour_type = colour_type;
-    fill_test_samples(&image, width * 7 + height * 100 + colour_type);
+    image.bit_depth = bit_depth;
+    image.interlaced = interlaced;
+    for (int i = 0; colour_type == PNG_COLOR_TYPE_PALETTE && i < (1 << bit_depth); ++i)
+        image.palette.push_back({png_byte(i * 37 + 11), png_byte(255 - i * 13), png_byte(i * 101)});
+    fill_test_samples(&image, width * 7 + height * 100 + colour_type * 10 + bit_depth);
     return image;
 }
 
@@ -105,24 +111,12 @@ TEST_F(PngTexture, EveryKindOfFileBecomesRgbOrRgbaTopRowFirst) {
         SCOPED_TRACE(testing::Message()
                      << "colour type " << k.colour_type << ", depth " << k.bit_depth
                      << (k.interlaced ? ", interlaced" : "") << (k.transparency ? ", tRNS" : ""));
-        test_png image;
-        image.width = 16;
-        image.height = 8;
-        image.colour_type = k.colour_type;
-        image.bit_depth = k.bit_depth;
-        image.interlaced = k.interlaced;
-        for (int i = 0; k.colour_type == PNG_COLOR_TYPE_PALETTE && i < (1 << k.bit_depth); ++i)
-            image.palette.push_back(
-                {png_byte(i * 37 + 11), png_byte(255 - i * 13), png_byte(i * 101)});
-        fill_test_samples(&image, k.colour_type * 100 + k.bit_depth);
+        test_png image = random_image(16, 8, k.colour_type, k.bit_depth, k.interlaced);
         if (k.transparency && k.colour_type == PNG_COLOR_TYPE_PALETTE) {
             image.palette_alpha.assign(image.palette.size(), 0);
-        } else if (k.transparency) {
-            // Key out the first pixel's colour: it must still come out opaque.
+        } else if (k.transparency) { // key out the first pixel's colour: it stays opaque
             image.colour_key = true;
-            image.key.gray = image.key.red = image.samples[0];
-            image.key.green = image.samples[1];
-            image.key.blue = image.samples[2];
+            image.key = {0, image.samples[0], image.samples[1], image.samples[2], image.samples[0]};
         }
         const bool alpha = k.colour_type & PNG_COLOR_MASK_ALPHA;
         png_image_info info = {};
