@@ -146,11 +146,9 @@ class capture_test : public ::testing::Test {
 
     // What ffmpeg decodes from file with the given output options, as raw bytes.
     std::string decode(const std::string& file, const std::string& options) {
-        EXPECT_EQ(tool("ffmpeg -v error -y -i " + file + " " + options + " decoded.raw").exit_code,
-                  0);
-        std::string bytes = read_file(dir / "decoded.raw");
-        fs::remove(dir / "decoded.raw");
-        return bytes;
+        run_result run = tool("ffmpeg -v error -i " + file + " " + options + " -");
+        EXPECT_EQ(run.exit_code, 0);
+        return run.output;
     }
 
     // Frame index of a video, or any picture file, as RGB bytes top row first. Colour
