@@ -1,24 +1,22 @@
-// The program's entry and its one loop: drain window messages, and whenever none is
-// pending draw a frame, present it and act on the held keys.
+// The program's entry and its one loop: handle the window's events, and whenever none
+// is pending draw a frame, present it and act on the held keys.
 #include "shell/shell.h"
 
-#include "platform/platform.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
-#include <cstdio>
-
-unsigned char key_down[256];
-unsigned char window_active = 1;
+bool key_down[key_count];
+bool window_active = true;
 
 namespace {
 
 struct loop_state {
-    // 1 when a key-down message for the key came since the last pass without a
-    // message. A tap whose key-up arrives before the next frame still counts once:
-    // on a slow frame both messages are often queued together. Written by
-    // window_proc (set) and run_demo (cleared after each such pass).
-    unsigned char key_pressed[256];
+    // Set by a key-down event since the last pass without an event. A tap whose key-up
+    // arrives before the next frame still counts once: on a slow frame both events are
+    // often pending together. Written by window_proc (set) and run_demo (cleared after
+    // each such pass).
+    bool key_pressed[key_count];
+    bool close_asked; // written by window_proc; run_demo ends the loop before its next pass
 };
 loop_state loop;
 
@@ -27,31 +25,23 @@ constexpr int window_width_px = 800;
 constexpr int window_height_px = 600;
 constexpr int window_bits = 32;
 
-constexpr uintptr_t key_seek_forward = 'M';
-constexpr uintptr_t key_seek_back = 'N';
+constexpr int key_seek_forward = 'm';
+constexpr int key_seek_back = 'n';
 constexpr float seek_step_ms = 400.0f;
 
-// While minimised nothing is drawn; waiting this long for a message instead of
-// polling keeps the loop from spinning a core.
+// While minimised nothing is drawn; waiting this long for an event instead of polling
+// keeps the loop from spinning a core.
 constexpr int inactive_wait_ms = 10;
 
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 
-uint16_t low_word(uintptr_t value) {
-    return static_cast<uint16_t>(value & 0xFFFF);
-}
-uint16_t high_word(uintptr_t value) {
-    return static_cast<uint16_t>((value >> 16) & 0xFFFF);
-}
-
 bool open_demo_window() {
-    return open_gl_window(window_title, window_width_px, window_height_px, window_bits,
-                          fullscreen != 0);
+    return open_gl_window(window_title, window_width_px, window_height_px, window_bits, fullscreen);
 }
 
 // Whether the loop acts on a key this pass: held now, or tapped since the last pass.
-bool acted_on(uintptr_t key) {
+bool acted_on(int key) {
     return key_down[key] || loop.key_pressed[key];
 }
 
@@ -60,75 +50,65 @@ int seek_target_ms(float offset_ms) {
     return static_cast<int>(static_cast<double>(demo_time_ms) + offset_ms);
 }
 
+bool is_key(int key) {
+    return key >= 0 && key < key_count;
+}
+
 } // namespace
 
-intptr_t window_proc(unsigned message, uintptr_t wparam, intptr_t lparam) {
-    switch (message) {
-    case wm_activate:
-        window_active = high_word(wparam) == 0 ? 1 : 0;
-        return 0;
-    case wm_syscommand:
-        // No screen saver and no monitor power-down while the show runs. Commands are
-        // compared whole.
-        if (wparam == sc_screensave || wparam == sc_monitorpower)
-            return 0;
+void window_proc(const platform_event& event) {
+    switch (event.kind) {
+    case event_kind::activated:
+        window_active = true;
         break;
-    case wm_close:
-        platform_post_quit_message(0);
-        return 0;
-    case wm_keydown:
-        if (wparam < sizeof key_down) {
-            key_down[wparam] = 1;
-            loop.key_pressed[wparam] = 1;
-        }
-        return 0;
-    case wm_keyup:
-        if (wparam < sizeof key_down)
-            key_down[wparam] = 0;
-        return 0;
-    case wm_size:
-        resize_view(low_word(static_cast<uintptr_t>(lparam)),
-                    high_word(static_cast<uintptr_t>(lparam)));
-        return 0;
+    case event_kind::minimised:
+        window_active = false;
+        break;
+    case event_kind::close_asked:
+        loop.close_asked = true;
+        break;
+    case event_kind::key_down:
+        if (is_key(event.key))
+            key_down[event.key] = loop.key_pressed[event.key] = true;
+        break;
+    case event_kind::key_up:
+        if (is_key(event.key))
+            key_down[event.key] = false;
+        break;
+    case event_kind::resized:
+        resize_view(event.width_px, event.height_px);
+        break;
     }
-    return platform_default_window_proc({message, wparam, lparam});
 }
 
 int run_demo() {
-    fullscreen = 1;
-    window_active = 1;
+    fullscreen = true;
+    window_active = true;
     loop = {};
-    for (unsigned char& key : key_down)
-        key = 0;
+    for (bool& key : key_down)
+        key = false;
 
-    if (!platform_open_display()) {
-        std::fprintf(stderr, "vornhal: no display to show the demo on (%s)\n",
-                     platform_failure_reason());
+    if (!platform_open_display())
         return exit_failed;
-    }
 
-    if (platform_message_box("Would You Like To Run In Fullscreen Mode?", "Start FullScreen?",
-                             mb_yesno | mb_iconquestion) == id_no)
-        fullscreen = 0;
+    if (!platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
+                             dialog_icon::question))
+        fullscreen = false;
 
     if (!open_demo_window()) {
         platform_close_display();
         return exit_failed;
     }
 
-    platform_message message{};
+    platform_event event;
     bool done = false;
-    while (!done) {
-        bool got = window_active ? platform_peek_message(message)
-                                 : platform_wait_message(message, inactive_wait_ms);
-        if (got) {
-            if (message.code == wm_quit)
-                break;
-            platform_dispatch_message(message); // to window_proc, the class's procedure
+    while (!done && !loop.close_asked) {
+        if (platform_next_event(event, window_active ? 0 : inactive_wait_ms)) {
+            window_proc(event);
             continue;
         }
 
-        if ((window_active && !draw_frame()) || acted_on(vk_escape))
+        if ((window_active && !draw_frame()) || acted_on(key_escape))
             done = true;
         else
             platform_swap_buffers();
@@ -139,14 +119,15 @@ int run_demo() {
         if (acted_on(key_seek_back))
             seek_soundtrack(seek_target_ms(-seek_step_ms));
 
-        // Once per key-down message: only a new press or an auto-repeat sets it again.
-        bool toggle = acted_on(vk_f1);
-        key_down[vk_f1] = 0;
-        for (unsigned char& pressed : loop.key_pressed)
-            pressed = 0;
+        // Once per key-down event: only a new press or an auto-repeat sets it again. A
+        // pass that ended the show drops it: the show is over, there is nothing to reopen.
+        bool toggle = acted_on(key_f1) && !done;
+        key_down[key_f1] = false;
+        for (bool& pressed : loop.key_pressed)
+            pressed = false;
         if (toggle) {
             close_gl_window();
-            fullscreen = fullscreen ? 0 : 1;
+            fullscreen = !fullscreen;
             if (!open_demo_window()) {
                 stop_soundtrack();
                 platform_close_display();

@@ -1,0 +1,222 @@
+// The entry, window and loop over a scripted twin of the platform seam: the questions
+// and what each answer opens, each failure's text, the ways the show ends and their
+// exit statuses, the keys and the minimised wait. GL is real: the twin keeps one context
+// current on a hidden window of SDL's offscreen driver, so scene setup and frames run on
+// Mesa as in the program, and the clock is the real soundtrack's.
+#include "platform/host.h"
+#include "shell/shell.h"
+#include "sound/soundtrack.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+// --- The scripted twin ------------------------------------------------------------------
+// It replays a script of words: "." a pass without an event; "+K" and "-K" key K down
+// and up (esc, f1, or a character); "min", "act", "close"; "!step" that step fails from
+// then on; "@ms" seeks the soundtrack; "=ms" sets demo_time_ms as if a frame drew it;
+// "?" runs the next action. A script that runs out asks to close, and says so.
+struct scripted_platform {
+    std::istringstream script;                  // words, consumed by next_event
+    std::vector<std::function<void()>> actions; // run by the "?" words, in order
+    size_t actions_run = 0;
+    std::string answers; // to the questions in order: y or n
+    std::string failing; // display mode window context make_current release
+    // Recorded: every dialog ("ERROR stop: text", a question ending in "[Yes No]"); every window's
+    // mode in order
+    // ("windowed fullscreen") with what was odd about it in brackets (a title or size
+    // other than "Vornhal 800x600", the cursor shown over a fullscreen window or hidden
+    // over another); the wait of every next_event that waited.
+    std::vector<std::string> dialogs;
+    std::string windows;
+    std::vector<int> waits_ms;
+    int swaps = 0, windows_open = 0;
+    bool mode_switched = false, cursor_visible = true, script_ran_out = false;
+};
+static scripted_platform scripted;
+
+static bool fails(const std::string& step) {
+    return (" " + scripted.failing + " ").find(" " + step + " ") != std::string::npos;
+}
+
+bool platform_open_display() {
+    return !fails("display");
+}
+void platform_close_display() {}
+
+void platform_tell(const char* caption, const char* text, dialog_icon icon) {
+    const char* icons[] = {"question", "warning", "stop", "information"};
+    scripted.dialogs.push_back(std::string(caption) + " " + icons[int(icon)] + ": " + text);
+}
+bool platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon) {
+    platform_tell(caption, text, icon);
+    scripted.dialogs.back() += " [Yes No]";
+    char answer = scripted.answers.empty() ? 'n' : scripted.answers[0];
+    scripted.answers.erase(0, 1);
+    return answer == 'y';
+}
+
+bool platform_switch_display_mode(int width_px, int height_px, int bits) {
+    return scripted.mode_switched =
+               width_px == 800 && height_px == 600 && bits == 32 && !fails("mode");
+}
+void platform_restore_display_mode() {
+    scripted.mode_switched = false;
+}
+void platform_show_cursor(bool visible) {
+    scripted.cursor_visible = visible;
+}
+
+window_step platform_create_window(const char* title, int width_px, int height_px,
+                                   bool fullscreen) {
+    std::string size = std::to_string(width_px) + "x" + std::to_string(height_px);
+    scripted.windows += (scripted.windows.empty() ? "" : " ") +
+                        std::string(fullscreen ? "fullscreen" : "windowed") +
+                        (title + (" " + size) == "Vornhal 800x600" ? "" : " (" + size + ")") +
+                        (scripted.cursor_visible == fullscreen ? " (cursor)" : "");
+    if (fails("window"))
+        return window_step::window;
+    if (fails("context"))
+        return window_step::context;
+    if (fails("make_current"))
+        return window_step::make_current;
+    ++scripted.windows_open;
+    return window_step::none;
+}
+
+bool platform_destroy_window() {
+    bool had_window = scripted.windows_open > 0;
+    scripted.windows_open = 0;
+    return !(had_window && fails("release"));
+}
+
+void platform_swap_buffers() {
+    ++scripted.swaps;
+}
+
+bool platform_next_event(platform_event& event, int wait_ms) {
+    if (wait_ms > 0)
+        scripted.waits_ms.push_back(wait_ms);
+    for (std::string word; scripted.script >> word;) {
+        std::string rest = word.substr(1);
+        if (word == ".")
+            return false;
+        if (word == "?")
+            scripted.actions.at(scripted.actions_run++)();
+        else if (word[0] == '!')
+            scripted.failing += " " + rest;
+        else if (word[0] == '@')
+            seek_soundtrack(std::stoi(rest));
+        else if (word[0] == '=')
+            demo_time_ms = std::stof(rest);
+        else {
+            event.kind = word == "min"    ? event_kind::minimised
+                         : word == "act"  ? event_kind::activated
+                         : word[0] == '+' ? event_kind::key_down
+                         : word[0] == '-' ? event_kind::key_up
+                                          : event_kind::close_asked;
+            event.key = rest == "esc" ? key_escape : rest == "f1" ? key_f1 : rest[0];
+            return true;
+        }
+    }
+    scripted.script_ran_out = true;
+    event.kind = event_kind::close_asked;
+    return true;
+}
+
+namespace {
+
+// --- The tests --------------------------------------------------------------------------
+const std::string asked =
+    "Start FullScreen? question: Would You Like To Run In Fullscreen Mode? [Yes No]";
+const std::string fallback = "Oxlu warning: The Requested Fullscreen Mode Is Not Supported By\n"
+                             "Your Video Card. Use Windowed Mode Instead? [Yes No]";
+const std::string error = "ERROR warning: ";
+
+struct run_case {
+    const char *answers, *failing, *script;
+    int status;
+    std::vector<std::string> dialogs;
+    const char* windows;
+};
+
+// Runs the demo over the script; whatever happened, nothing may be left behind.
+void run(const run_case& c, std::vector<std::function<void()>> actions = {}) {
+    SCOPED_TRACE(c.script);
+    scripted = scripted_platform{};
+    scripted.answers = c.answers;
+    scripted.failing = c.failing;
+    scripted.actions = std::move(actions);
+    scripted.script.str(c.script);
+    if (!SDL_GL_GetCurrentContext()) {
+        set_gl_surface_attributes();
+        SDL_GL_CreateContext(
+            SDL_CreateWindow("", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN));
+    }
+    EXPECT_EQ(run_demo(), c.status);
+    EXPECT_FALSE(scripted.script_ran_out);
+    EXPECT_EQ(scripted.dialogs, c.dialogs);
+    EXPECT_EQ(scripted.windows, c.windows);
+    EXPECT_TRUE(!scripted.windows_open && !scripted.mode_switched && scripted.cursor_visible)
+        << "a window, the display mode or a hidden cursor was left behind";
+}
+
+// Declining the fallback opens no window; a failing step leaves none. Escape (held,
+// tapped, minimised), a close and the show's end all exit 0, and a pass that ends the
+// show drops a pending F1: no reopen (one that would fail) follows. Held over passes F1
+// toggles once; each repeat and each tap toggles again; a failed reopen exits 1.
+TEST(shell, questions_failures_ends_and_f1) {
+    // clang-format off
+    const run_case cases[] = {
+        {"y", "", ". +esc .", 0, {asked}, "fullscreen"},
+        {"n", "", ". +esc .", 0, {asked}, "windowed"},
+        {"yy", "mode", ". +esc .", 0, {asked, fallback}, "windowed"},
+        {"yn", "mode", "", 1, {asked, fallback, "ERROR stop: Program Will Now Close."}, ""},
+        {"", "display", "", 1, {}, ""},
+        {"y", "window", "", 1, {asked, error + "Window Creation Error."}, "fullscreen"},
+        {"y", "context", "", 1, {asked, error + "Can't Create A GL Rendering Context."}, "fullscreen"},
+        {"y", "make_current", "", 1,
+         {asked, error + "Can't Activate The GL Rendering Context."}, "fullscreen"},
+        {"n", "release", "+esc .", 0,
+         {asked, "SHUTDOWN ERROR information: Release Of DC And RC Failed."}, "windowed"},
+        {"n", "", ". +esc -esc .", 0, {asked}, "windowed"},
+        {"n", "", ". min +esc .", 0, {asked}, "windowed"},
+        {"n", "", ". close", 0, {asked}, "windowed"},
+        {"n", "", ". !window +f1 +esc .", 0, {asked}, "windowed"},
+        {"n", "", ". !window +f1 @142500 .", 0, {asked}, "windowed"},
+        {"n", "", "+f1 . . . +f1 . . -f1 +f1 -f1 . !context +f1 .", 1,
+         {asked, error + "Can't Create A GL Rendering Context."},
+         "windowed fullscreen windowed fullscreen windowed"},
+    };
+    // clang-format on
+    for (const run_case& c : cases)
+        run(c);
+}
+
+// Minimised, no frame is drawn but the back buffer is still presented, and the loop
+// waits for events instead of spinning. The seek keys add 400 ms to the clock of the
+// last drawn frame, truncated, so M held there seeks to the same place on every pass.
+TEST(shell, minimised_loop_and_seek_keys) {
+    constexpr float clock_slack_ms = 1500.0f; // how far the clock may run on meanwhile
+    auto clock_near = [=](float expected_ms) {
+        return [=] {
+            sample_demo_clock();
+            EXPECT_GE(demo_time_ms, expected_ms - 100.0f);
+            EXPECT_LE(demo_time_ms, expected_ms + clock_slack_ms);
+        };
+    };
+    const char* script = ". . min =-1 . . . ? =5000.7 +m . -m ? =5000 +m . . . . -m ? "
+                         "=150 +n . -n ? act . ? +esc .";
+    run({"n", "", script, 0, {asked}, "windowed"},
+        {[] {
+             EXPECT_EQ(demo_time_ms, -1.0f) << "a frame was drawn while minimised";
+             EXPECT_EQ(scripted.swaps, 5);
+             EXPECT_EQ(scripted.waits_ms, std::vector<int>(4, 10));
+         },
+         clock_near(5400.0f), clock_near(5400.0f), clock_near(0.0f),
+         [] { EXPECT_GE(demo_time_ms, 0.0f) << "no frame after restoring"; }});
+}
+
+} // namespace
