@@ -1,27 +1,27 @@
-# Vornhal: `make run` plays the demo, `make test` runs every test. Both install
-# what they need first (Debian 12, apt-get).
+# Vornhal, for those who have make: `make run` plays the demo, `make test` runs every
+# test. Both are the README's commands (scripts/play.sh, scripts/test.sh), which install
+# what is missing first (Debian 12, apt-get).
 BUILD ?= build
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build run test bench images music video format clean
+.PHONY: all build run test fresh-check bench images music video format clean
 
 all: build
 
-deps:
-	@bash scripts/install-deps.sh
-
-$(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
-
-build: deps $(BUILD)/CMakeCache.txt
+build:
+	bash scripts/install-deps.sh play test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=ON -DVORNHAL_BENCH=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
-	./$(BUILD)/src/shell/vornhal
+run:
+	bash scripts/play.sh $(BUILD)
 
-test: build
-	bash scripts/run-tests.sh $(BUILD)
+test:
+	bash scripts/test.sh $(BUILD)
+
+# The README's commands on a fresh minimal Debian 12 root (root, network).
+fresh-check:
+	bash scripts/fresh-check.sh
 
 bench: build
 	bash scripts/run-benchmarks.sh $(BUILD)

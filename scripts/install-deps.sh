@@ -1,24 +1,23 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Vornhal needs to build, run and test, if any is missing.
+# Installs the Debian packages named in the given lists (scripts/packages-*.txt) that
+# are not installed yet; through sudo unless run as root. Needs only bash, dpkg and
+# apt-get. Usage: install-deps.sh LIST...   (LIST: play or test)
 set -euo pipefail
-
-packages=(
-    build-essential cmake pkg-config clang clang-format libclang-rt-14-dev
-    libsdl2-dev libmpg123-dev libpng-dev zlib1g-dev libglu1-mesa-dev libgl1-mesa-dri
-    libegl1-mesa libgles2
-    libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xdotool x11-utils ffmpeg lame libmp3lame-dev sox valgrind
-)
+here=$(cd "$(dirname "$0")" && pwd)
 
 missing=()
-for p in "${packages[@]}"; do
-    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+for list in "$@"; do
+    while read -r package _; do
+        [[ -z $package || $package == \#* ]] && continue
+        status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+        [[ $status == "install ok installed" ]] || missing+=("$package")
+    done <"$here/packages-$list.txt"
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+((${#missing[@]} == 0)) && exit 0
 
 echo "Installing: ${missing[*]}"
-sudo=""
-[[ $(id -u) -eq 0 ]] || sudo="sudo"
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+sudo=()
+(($(id -u) == 0)) || sudo=(sudo)
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"

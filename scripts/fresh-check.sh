@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# Runs the README's two set-up commands on a machine that never had anything installed
+# by hand: a minimal Debian 12 root (debootstrap --variant=minbase, from the mirror apt
+# uses here) with a clean clone of HEAD in it. In order: the README's test command; then
+# its play command under Xvfb, where the fullscreen question is answered No, an
+# 800 x 600 "Vornhal" window must appear, and Escape must end the demo with status 0.
+#
+# The bootstrapped root is kept as a tarball under /var/tmp and unpacked afresh each run.
+# Prints each step's time and a one-line verdict; exits 0 when everything passed, 1 on a
+# failure, 3 when the check cannot run on this machine (not root, no debootstrap, no
+# mirror reachable). Whatever happens, processes left in the root are killed and the
+# root is unmounted and removed.
+# Usage: fresh-check.sh
+set -uo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+suite=bookworm
+tarball=/var/tmp/vornhal-fresh-$suite-minbase.tar
+chroot_path=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+
+cannot_run() {
+    echo "fresh-check: cannot run here: $*" >&2
+    exit 3
+}
+
+# The first Debian mirror apt is configured with (not the security archive).
+find_mirror() {
+    local file
+    for file in /etc/apt/sources.list.d/*.sources /etc/apt/sources.list \
+        /etc/apt/sources.list.d/*.list; do
+        [[ -r $file ]] || continue
+        awk '/^URIs:/ || /^deb / { for (i = 2; i <= NF; i++) if ($i ~ /^(https?|ftp|file):/ &&
+             $i !~ /security/) { print $i; exit } }' "$file"
+    done | head -n1
+}
+
+((EUID == 0)) || cannot_run "debootstrap and chroot need root"
+command -v debootstrap >/dev/null || cannot_run "debootstrap is not installed"
+mirror=$(find_mirror)
+[[ -n $mirror ]] || cannot_run "no Debian mirror in apt's sources"
+host=${mirror#*://}
+host=${host%%/*}
+port=80
+[[ $mirror == https:* ]] && port=443
+[[ $mirror == file:* ]] ||
+    timeout 10 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null ||
+    cannot_run "the mirror $host does not answer"
+
+root=""
+verdict_steps=()
+started=$SECONDS
+
+# Kills every process whose root directory is inside $1, then unmounts everything
+# mounted under it, deepest first. Fails when something stays mounted.
+release_root() {
+    local dir=$1 proc pass
+    for pass in 1 2 3; do
+        for proc in /proc/[0-9]*; do
+            [[ $(readlink "$proc/root" 2>/dev/null) == "$dir"* ]] && kill -9 "${proc#/proc/}" 2>/dev/null
+        done
+        sleep 0.2
+    done
+    awk -v dir="$dir/" 'index($5, dir) == 1 { print $5 }' /proc/self/mountinfo | sort -r |
+        while read -r mount_point; do
+            umount "$mount_point" 2>/dev/null || umount -l "$mount_point"
+        done
+    ! awk -v dir="$dir/" 'index($5, dir) == 1 { found = 1 } END { exit !found }' /proc/self/mountinfo
+}
+
+remove_root() {
+    local dir=$1
+    [[ -n $dir && -d $dir ]] || return 0
+    if release_root "$dir"; then
+        rm -rf --one-file-system "$dir"
+    else
+        echo "fresh-check: something stays mounted under $dir; left in place" >&2
+        return 1
+    fi
+}
+
+finish() {
+    local status=$?
+    remove_root "$root" || status=1
+    local summary verdict=PASS
+    summary=$(printf '%s, ' "${verdict_steps[@]}")
+    ((status == 0)) || verdict=FAIL
+    echo "fresh-check: $verdict in $((SECONDS - started)) s (${summary%, })"
+    exit $status
+}
+trap finish EXIT
+trap 'exit 143' TERM INT HUP
+
+# Runs one named step, prints its time, stops the check when it fails.
+step() {
+    local name=$1 begin=$SECONDS
+    shift
+    echo "== fresh-check: $name"
+    "$@"
+    local status=$?
+    echo "== fresh-check: $name: $((SECONDS - begin)) s$( ((status == 0)) || echo ", FAILED ($status)")"
+    if ((status == 0)); then
+        verdict_steps+=("$name $((SECONDS - begin)) s")
+    else
+        verdict_steps+=("$name FAILED")
+        exit 1
+    fi
+}
+
+# The minimal root, bootstrapped once and kept as a tarball.
+bootstrap() {
+    [[ -s $tarball ]] && return 0
+    local dir
+    dir=$(mktemp -d /var/tmp/vornhal-bootstrap.XXXXXX)
+    debootstrap --variant=minbase "$suite" "$dir" "$mirror" >"$dir.log" 2>&1 &&
+        tar -C "$dir" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
+    local status=$?
+    ((status == 0)) || tail -n 20 "$dir.log"
+    remove_root "$dir"
+    rm -f "$dir.log" "$tarball.part"
+    return $status
+}
+
+unpack() {
+    root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) &&
+        tar -C "$root" -xf "$tarball" &&
+        cp /etc/resolv.conf "$root/etc/resolv.conf" &&
+        # No service starts inside the root: it is not a booted system.
+        printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" &&
+        chmod +x "$root/usr/sbin/policy-rc.d" &&
+        mount -t proc proc "$root/proc" &&
+        mount -t sysfs sysfs "$root/sys" &&
+        mount --bind /dev "$root/dev" &&
+        mount --bind /dev/pts "$root/dev/pts" &&
+        mount -t tmpfs shm "$root/dev/shm" &&
+        mount -t tmpfs tmp "$root/tmp"
+}
+
+# A clean clone of HEAD (the repository may be a worktree: its HEAD is the one meant).
+clone_head() {
+    local head
+    head=$(git -C "$repo" rev-parse HEAD) &&
+        git clone -q --no-checkout "$repo" "$root/root/vornhal" &&
+        git -C "$root/root/vornhal" checkout -q --detach "$head"
+}
+
+# Runs a bash command line inside the root, in the clone, with a clean environment.
+in_root() {
+    chroot "$root" /usr/bin/env -i HOME=/root PATH="$chroot_path" LANG=C.UTF-8 \
+        bash -c 'cd /root/vornhal && eval "$1"' in_root "$1"
+}
+
+# The README's first sh block: the play command, then the test command.
+read_readme_commands() {
+    mapfile -t readme_commands < <(awk '/^```sh$/ { inside = 1; next }
+        inside && /^```/ { exit } inside' "$root/root/vornhal/README.md")
+    ((${#readme_commands[@]} == 2)) || {
+        echo "the README's first sh block holds ${#readme_commands[@]} lines, not 2" >&2
+        return 1
+    }
+    printf '   play: %s\n   test: %s\n' "${readme_commands[@]}"
+}
+
+run_test_command() { in_root "${readme_commands[1]}"; }
+
+# The play command under Xvfb, driven as a user would, with the project's own helper.
+run_play_command() {
+    in_root "$(printf '%q ' bash -c '
+        source tests/lib/x11.sh
+        x11_start 1024x768x24
+        x11_launch . env SDL_AUDIODRIVER=dummy bash -c "$1"
+        box=$(x11_wait "Start FullScreen?" "" 600) || x11_fail "no fullscreen question"
+        x11_press "$box" Escape
+        win=$(x11_wait Vornhal) || x11_fail "no Vornhal window"
+        size=$(x11_geometry "$win")
+        [[ ${size##*,} == 800x600 ]] || x11_fail "the window is ${size##*,}, not 800x600"
+        sleep 1
+        x11_press "$win" Escape
+        x11_wait_exit 30
+        [[ $x11_rc == 0 ]] || x11_fail "exit status $x11_rc"
+        echo "   asked, window 800x600, ended on Escape with status 0"' play "${readme_commands[0]}")"
+}
+
+step bootstrap bootstrap
+step unpack unpack
+step clone clone_head
+step readme read_readme_commands
+step test run_test_command
+step play run_play_command
