@@ -1,9 +1,7 @@
 # Sourced by the script tests: an Xvfb of their own, the program under test in the
 # background, windows found by title and driven with xdotool. A trap stops the program
 # (and what it started) and the server on every way out, early failures included.
-x11_work=$(mktemp -d)
-x11_server="" x11_demo="" x11_rc=""
-
+x11_work=$(mktemp -d) x11_server="" x11_demo=""
 x11_stop() {
     [[ -n $x11_demo ]] && kill -9 -- "-$x11_demo" 2>/dev/null
     [[ -n $x11_server ]] && kill "$x11_server" 2>/dev/null
@@ -13,7 +11,7 @@ x11_stop() {
 trap x11_stop EXIT
 trap 'exit 143' TERM INT HUP
 
-# Prints the message and the program's output, and fails the test.
+# Says what failed, shows the program's output, fails the test.
 x11_fail() {
     echo "FAIL: $*" >&2
     tail -c 4000 "$x11_work/out" >&2 2>/dev/null
@@ -30,7 +28,6 @@ x11_start() {
         for _ in $(seq 100); do
             export DISPLAY=":$(head -n1 "$x11_work/display")"
             [[ $DISPLAY != : ]] && xwininfo -root >/dev/null 2>&1 && return 0
-            kill -0 "$x11_server" 2>/dev/null || break
             sleep 0.05
         done
         kill "$x11_server" 2>/dev/null
@@ -38,12 +35,10 @@ x11_start() {
     x11_fail "Xvfb did not start: $(cat "$x11_work/xvfb.log")"
 }
 
-# Runs a command in the background in the given directory, in a process group of its
-# own (so whatever it starts goes with it), its output kept for x11_fail.
+# Runs a command in a directory, in the background and in a process group of its own
+# (whatever it starts goes with it), its output kept for x11_fail.
 x11_launch() {
-    local dir=$1
-    shift
-    (cd "$dir" && exec setsid "$@") >"$x11_work/out" 2>&1 </dev/null &
+    (cd "$1" && shift && exec setsid "$@") >"$x11_work/out" 2>&1 </dev/null &
     x11_demo=$!
 }
 
@@ -52,21 +47,15 @@ x11_windows() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\":" | awk '{pri
 # Prints the id of a window titled $1 other than $2, waiting up to $3 seconds (10) while
 # the program runs.
 x11_wait() {
-    local id
     for _ in $(seq $((${3:-10} * 20))); do
-        id=$(x11_windows "$1" | grep -v -x -F "${2:-none}" | head -n1)
-        [[ -n $id ]] && echo "$id" && return 0
+        x11_windows "$1" | grep -v -x -F "${2:-none}" | grep -m1 . && return 0
         kill -0 "$x11_demo" 2>/dev/null || return 1
         sleep 0.05
     done
     return 1
 }
 
-# Focuses the window, puts the pointer over it and presses the key.
-x11_press() {
-    xdotool windowfocus "$1" 2>/dev/null
-    xdotool mousemove --window "$1" 20 20 key "$2"
-}
+x11_press() { xdotool windowfocus "$1" 2>/dev/null; xdotool mousemove --window "$1" 20 20 key "$2"; }
 
 # "X,Y,WxH": the window's place on the screen and its client size.
 x11_geometry() {
@@ -74,14 +63,20 @@ x11_geometry() {
         /^  Width:/ {w=$2} /^  Height:/ {h=$2} END {print x "," y "," w "x" h}'
 }
 
-# Waits up to $1 seconds (10) for the program to end; its status lands in x11_rc.
-x11_wait_exit() {
-    x11_rc=timeout
-    for _ in $(seq $((${1:-10} * 20))); do
-        kill -0 "$x11_demo" 2>/dev/null && { sleep 0.05; continue; }
+# Pixels that are not black in a picture: a file, or the screen through x11grab.
+x11_lit_pixels() {
+    ffmpeg -v error "$@" -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null | tr -d '\000' | wc -c
+}
+
+# Waits up to 10 s for the program to end, and fails unless its status is $1.
+x11_expect_exit() {
+    for _ in $(seq 200); do
+        kill -0 "$x11_demo" 2>/dev/null && sleep 0.05 && continue
         wait "$x11_demo"
-        x11_rc=$?
+        local status=$?
         x11_demo=""
-        return 0
+        [[ $status == "$1" ]] && return 0
+        x11_fail "exit status $status, not $1"
     done
+    x11_fail "still running 10 s on"
 }
