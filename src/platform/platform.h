@@ -37,7 +37,7 @@ enum class window_step { none, window, context, make_current };
 // Brings the display up for the whole run, with the screen saver kept off. False when
 // there is no display at all, after saying why on standard error.
 bool platform_open_display();
-// Takes the display down, with whatever window is left. Safe to call again.
+// Takes the display down, with the window if one is left. Safe to call again.
 void platform_close_display();
 
 // Modal dialogs. ask_yes_no is true for Yes. When no dialog can be shown, the caption,

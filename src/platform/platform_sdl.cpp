@@ -131,6 +131,7 @@ bool platform_open_display() {
 }
 
 void platform_close_display() {
+    platform_destroy_window();
     if (platform.display_open)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     platform.display_open = false;
