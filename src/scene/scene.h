@@ -19,8 +19,23 @@ extern GLuint scroll_texture;
 bool setup_scene();
 
 // Samples the demo clock and draws one complete picture into the back buffer (not
-// presented). Returns false once the show is over (clock past 142 s), else true.
+// presented). Returns false once the show is over (show_is_over), else true.
 bool draw_frame();
+
+// The end test draw_frame applies to the clock. The product stays in double: in single
+// precision 142000 ms would round to exactly 142 s and the show would run one frame
+// too long.
+constexpr float ms_to_seconds = 0.001f;
+constexpr double show_end_seconds = 142.0;
+constexpr bool show_is_over(float clock_ms) {
+    return static_cast<double>(clock_ms) * static_cast<double>(ms_to_seconds) >
+           show_end_seconds;
+}
+// The show's length: the first whole millisecond of the clock that ends it. Frames at
+// 0 .. show_length_ms - 1 are presented, so a renderer counts its frames by arithmetic.
+constexpr int show_length_ms = 142000;
+static_assert(show_is_over(show_length_ms) && !show_is_over(show_length_ms - 1),
+              "show_length_ms is where the end test first holds");
 
 // The view the window sets on every resize: viewport width x height, a 45 degree
 // perspective of that aspect (near 0.1, far 100), modelview selected and identity.

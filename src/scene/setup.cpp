@@ -78,10 +78,5 @@ bool draw_frame() {
 
     draw_letterbox();
 
-    // The product stays in double: in single precision 142000 ms would round to exactly
-    // 142 s and the show would run one frame too long.
-    constexpr float ms_to_seconds = 0.001f;
-    constexpr double show_end_seconds = 142.0;
-    return !(static_cast<double>(demo_time_ms) * static_cast<double>(ms_to_seconds) >
-             show_end_seconds);
+    return !show_is_over(demo_time_ms);
 }

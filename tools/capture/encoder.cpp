@@ -2,6 +2,7 @@
 // soundtrack span decoded for muxing.
 #include "encoder.h"
 
+#include "platform/host.h"
 #include "stream/mp3_decode.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@
 #include <cstring>
 #include <atomic>
 #include <fcntl.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,50 +50,48 @@ std::string find_on_path(const char* name) {
     return {};
 }
 
-// Starts argv[0] with the given descriptors as its standard input, output and error
-// (-1: /dev/null), in a process group of its own so that a Ctrl-C at the terminal
-// reaches only vornhal-capture, which then decides what becomes of the child.
-static bool spawn_process(const std::vector<std::string>& args, int in_fd, int out_fd, int err_fd,
+// Starts argv[0] reading in_fd, writing nothing, its errors to err_fd (-1: nowhere),
+// in a process group of its own so that a Ctrl-C at the terminal reaches only
+// vornhal-capture, which then decides what becomes of the child. The child dies with
+// vornhal-capture even when that is killed outright.
+static bool spawn_process(const std::vector<std::string>& args, int in_fd, int err_fd,
                           pid_t& pid) {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const int fds[3] = {in_fd, out_fd, err_fd};
-    for (int target = 0; target < 3; target++) {
-        if (fds[target] >= 0)
-            posix_spawn_file_actions_adddup2(&actions, fds[target], target);
-        else
-            posix_spawn_file_actions_addopen(&actions, target, "/dev/null",
-                                             target == 0 ? O_RDONLY : O_WRONLY, 0);
+    const pid_t parent = getpid();
+    pid = fork();
+    if (pid == 0) {
+        // Only async-signal-safe calls until exec: the renderer's threads may hold locks.
+        setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        const int null_fd = open("/dev/null", O_RDWR);
+        if (in_fd == STDIN_FILENO)
+            fcntl(in_fd, F_SETFD, 0); // dup2 onto itself would keep close-on-exec
+        dup2(in_fd, STDIN_FILENO);
+        dup2(null_fd, STDOUT_FILENO);
+        dup2(err_fd >= 0 ? err_fd : null_fd, STDERR_FILENO);
+        // The child starts with default signal handling even though we ignore SIGPIPE.
+        struct sigaction default_action = {};
+        default_action.sa_handler = SIG_DFL;
+        for (int sig : {SIGPIPE, SIGINT, SIGTERM})
+            sigaction(sig, &default_action, nullptr);
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
     }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    // The child starts with default signal handling even though we ignore SIGPIPE.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-
-    int error = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) {
-        std::fprintf(stderr, "vornhal-capture: cannot run %s: %s\n", argv[0], std::strerror(error));
+    if (pid < 0) {
+        std::fprintf(stderr, "vornhal-capture: cannot run %s: %s\n", argv[0], std::strerror(errno));
         return false;
     }
+    setpgid(pid, pid); // as the child does, whichever comes first
     return true;
 }
 
-// Waits for pid and describes how it ended; empty when it exited with status 0.
-static std::string wait_for_exit(pid_t pid) {
+std::string wait_for_exit(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR)
@@ -112,8 +111,7 @@ static std::string wait_for_exit(pid_t pid) {
     return text;
 }
 
-// The last non-empty line a child wrote to the given file, for quoting.
-static std::string last_line_of(FILE* file) {
+std::string last_line_of(FILE* file) {
     if (file == nullptr)
         return {};
     std::fflush(file);
@@ -139,20 +137,12 @@ bool decode_soundtrack_span(const char* mp3_path, int64_t first_sample, int64_t 
     pcm.assign(static_cast<size_t>(sample_count) * mp3_channels, 0);
 
     // The whole file in memory, as the demo holds it.
+    constexpr size_t max_music_bytes = 256u << 20;
     std::vector<unsigned char> mp3;
-    FILE* file = std::fopen(mp3_path, "rb");
-    if (file == nullptr) {
-        reason = std::string("cannot read ") + mp3_path + ": " + std::strerror(errno);
-        return false;
-    }
-    unsigned char chunk[1 << 16];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        mp3.insert(mp3.end(), chunk, chunk + got);
-    bool read_error = std::ferror(file) != 0;
-    std::fclose(file);
-    if (read_error) {
-        reason = std::string("cannot read ") + mp3_path;
+    errno = 0;
+    if (!read_whole_file(mp3_path, mp3, max_music_bytes)) {
+        reason = std::string("cannot read ") + mp3_path +
+                 (errno ? std::string(": ") + std::strerror(errno) : std::string());
         return false;
     }
 
@@ -238,8 +228,8 @@ bool start_encoder(const encoder_settings& settings) {
         "-movflags", "+faststart", "-f", "mp4", settings.output_path};
 
     pid_t pid;
-    bool started = spawn_process(args, frames[0], -1,
-                                 encoder.diagnostics ? fileno(encoder.diagnostics) : -1, pid);
+    bool started =
+        spawn_process(args, frames[0], encoder.diagnostics ? fileno(encoder.diagnostics) : -1, pid);
     close(frames[0]);
     if (!started) {
         close(frames[1]);

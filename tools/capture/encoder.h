@@ -1,14 +1,23 @@
 // Video encoding for vornhal-capture: an ffmpeg child process fed raw RGB frames
-// through a pipe, and the soundtrack span it muxes in. Main thread only, except
-// write_encoder_frame, which the frame writer thread calls.
+// through a pipe, the soundtrack span it muxes in, and what every child process of the
+// tool needs. Main thread only, except write_encoder_frame, which the frame writer
+// thread calls.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // Full path of the executable `name` found on PATH; empty when there is none.
 std::string find_on_path(const char* name);
+
+// Waits for the child pid and says how it ended; empty when it exited with status 0.
+std::string wait_for_exit(pid_t pid);
+
+// The last non-empty line written to file (a child's standard error), for quoting.
+std::string last_line_of(FILE* file);
 
 // Fills pcm with exactly sample_count stereo frames (44100 Hz, int16) of the
 // soundtrack as the demo plays it, starting at frame first_sample; silence past the

@@ -2,6 +2,7 @@
 // subcommand built on them.
 #include "capture.h"
 
+#include "platform/host.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
@@ -46,12 +47,7 @@ bool open_capture_context() {
     }
     capture.video_started = true;
 
-    // The demo's pixel format: 8 bits per colour channel, 16-bit depth, double buffered.
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    set_gl_surface_attributes(); // the demo's own, so the pictures are the demo's
     capture.window =
         SDL_CreateWindow("Vornhal", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, screen_width,
                          screen_height, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);

@@ -1,14 +1,17 @@
 // vornhal-capture video and frames: the show's frames at a fixed rate, encoded with
 // the soundtrack into an MP4, or written as numbered PNG files.
 //
-// The main thread renders; a writer thread hands each finished frame to ffmpeg's pipe
-// (or to a PNG file) through a short queue, so rendering and encoding overlap and the
-// renderer waits only when the queue is full.
+// The main thread renders (--jobs 1) or collects the render workers' frames in order;
+// a writer thread hands each finished frame to ffmpeg's pipe (or to a PNG file)
+// through a short queue, so rendering and encoding overlap and the renderer waits
+// only when the queue is full.
 #include "capture.h"
 #include "encoder.h"
+#include "platform/host.h"
 #include "scene/scene.h"
 #include "stream/mp3_decode.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -25,8 +28,6 @@
 #include <unistd.h>
 #include <vector>
 
-using steady_clock = std::chrono::steady_clock;
-
 // What one command asks for.
 struct capture_request {
     const char* output = nullptr; // OUT.mp4 or DIR; null for a render-only run
@@ -34,6 +35,7 @@ struct capture_request {
     int from_ms = 0;
     int to_ms = -1;           // -1: up to the show's end
     bool null_output = false; // render only, write nothing
+    int jobs = 0;             // rendering processes; 0 until settled (one per core)
 };
 
 struct queued_frame {
@@ -53,13 +55,14 @@ static struct {
     std::vector<std::vector<unsigned char>> spare; // writer returns written buffers, main reuses
     bool no_more = false;                          // main: the last frame is queued
     bool failed = false;                           // writer: a frame was not written; stop
+    bool producer_failed = false; // main: a render worker failed (said); abandon the run
     // Set by main before the writer starts: what writing a frame means.
     bool (*write_frame)(int64_t index, const std::vector<unsigned char>& rgb) = nullptr;
     std::string frames_dir; // main, before the writer starts: where `frames` writes
 
     // Progress on standard error; main thread only.
-    steady_clock::time_point started;
-    steady_clock::time_point last_report;
+    int64_t started_ns = 0;
+    int64_t last_report_ns = 0;
     bool to_terminal = false; // standard error is a terminal: one line updated in place
     bool line_open = false;   // a progress line without its newline is on the terminal
 
@@ -70,15 +73,18 @@ static struct {
 // Arguments
 
 static const char video_help[] =
-    "usage: vornhal-capture video OUT.mp4 [--fps N] [--from MS] [--to MS] [--null]\n"
+    "usage: vornhal-capture video OUT.mp4 [--fps N] [--from MS] [--to MS] [--jobs N] [--null]\n"
     "Renders the show with no display, N frames a second (default 60) from MS\n"
     "milliseconds (default 0) up to --to or the show's end, and encodes it with its\n"
     "soundtrack into an H.264/AAC MP4 through ffmpeg, which must be on PATH.\n"
+    "--jobs N renders in N processes at once (default: one per CPU core), each with\n"
+    "LP_NUM_THREADS set to share the cores unless the environment sets it; the frames\n"
+    "are the same bytes whatever N. --jobs 1 renders in this process alone.\n"
     "--null renders the same frames and writes nothing: a baseline for speed.\n"
     "Reads data/ below the working directory.\n";
 
 static const char frames_help[] =
-    "usage: vornhal-capture frames DIR [--fps N] [--from MS] [--to MS]\n"
+    "usage: vornhal-capture frames DIR [--fps N] [--from MS] [--to MS] [--jobs N]\n"
     "Renders the same frames as video and writes them to DIR (created if missing) as\n"
     "frame-000000.png, frame-000001.png, ... (800 x 600 RGB).\n"
     "Reads data/ below the working directory.\n";
@@ -109,11 +115,12 @@ static bool parse_whole_number(const char* option, const char* text, long low, l
 // One line to standard error and false for anything it cannot take.
 static bool parse_request(int argc, char** argv, bool allow_null, capture_request& request) {
     constexpr int max_fps = 1000;
+    constexpr int max_jobs = 256;
     const char* command = argv[0];
-    const char* usage = allow_null
-                            ? "usage: vornhal-capture video OUT.mp4 [--fps N] [--from MS] "
-                              "[--to MS] [--null]"
-                            : "usage: vornhal-capture frames DIR [--fps N] [--from MS] [--to MS]";
+    const char* usage = allow_null ? "usage: vornhal-capture video OUT.mp4 [--fps N] [--from MS] "
+                                     "[--to MS] [--jobs N] [--null]"
+                                   : "usage: vornhal-capture frames DIR [--fps N] [--from MS] "
+                                     "[--to MS] [--jobs N]";
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         std::string name = arg, value_text;
@@ -124,7 +131,7 @@ static bool parse_request(int argc, char** argv, bool allow_null, capture_reques
             value_text = arg.substr(equals + 1);
             inline_value = true;
         }
-        if (name == "--fps" || name == "--from" || name == "--to") {
+        if (name == "--fps" || name == "--from" || name == "--to" || name == "--jobs") {
             if (!inline_value) {
                 if (i + 1 >= argc) {
                     std::fprintf(stderr, "vornhal-capture: %s needs a value\n%s\n", name.c_str(),
@@ -137,7 +144,8 @@ static bool parse_request(int argc, char** argv, bool allow_null, capture_reques
             bool parsed =
                 name == "--fps"    ? parse_whole_number("--fps", text, 1, max_fps, request.fps)
                 : name == "--from" ? parse_whole_number("--from", text, 0, INT_MAX, request.from_ms)
-                                   : parse_whole_number("--to", text, 1, INT_MAX, request.to_ms);
+                : name == "--to"   ? parse_whole_number("--to", text, 1, INT_MAX, request.to_ms)
+                                   : parse_whole_number("--jobs", text, 1, max_jobs, request.jobs);
             if (!parsed)
                 return false;
         } else if (arg == "--null" && allow_null) {
@@ -169,48 +177,22 @@ static bool parse_request(int argc, char** argv, bool allow_null, capture_reques
                      request.to_ms, request.from_ms);
         return false;
     }
+    if (request.jobs == 0)
+        request.jobs = usable_cores();
     return true;
 }
 
 // ---------------------------------------------------------------------------------
 // Which frames
 
-// The clock time of frame i: whole milliseconds, rounded down, so that every frame
-// shows the picture the demo would present at that moment.
-static int64_t frame_time_ms(const capture_request& request, int64_t index) {
-    return request.from_ms + index * 1000 / request.fps;
-}
-
-// Counts the frames to capture: those before --to that the demo would still present.
-// The show's end is the scene's own verdict, asked of render_capture_frame; it can
-// only move from "goes on" to "over" as the clock grows, so a binary search finds it.
-// Needs the capture context.
-static int64_t count_frames(const capture_request& request, std::vector<unsigned char>& rgb) {
-    // The show is over at 142 s; no capture without --to needs to look further.
-    constexpr int64_t show_search_limit_ms = 150000;
-    const int64_t to_ms = request.to_ms >= 0 ? request.to_ms : show_search_limit_ms;
-    if (to_ms <= request.from_ms)
-        return 0;
-    // Frames with from + floor(i * 1000 / fps) < to, i.e. i * 1000 < (to - from) * fps.
-    const int64_t bound = ((to_ms - request.from_ms) * request.fps + 999) / 1000;
-
-    auto goes_on = [&](int64_t index) {
-        int64_t ms = frame_time_ms(request, index);
-        return ms <= INT_MAX && render_capture_frame(static_cast<int>(ms), rgb);
-    };
-    if (goes_on(bound - 1))
-        return bound;
-    if (!goes_on(0))
-        return 0;
-    int64_t last_on = 0, first_over = bound - 1;
-    while (first_over - last_on > 1) {
-        int64_t middle = last_on + (first_over - last_on) / 2;
-        if (goes_on(middle))
-            last_on = middle;
-        else
-            first_over = middle;
-    }
-    return last_on + 1;
+// The frames to capture: those before --to that the demo would still present, that
+// is frames with from + floor(i * 1000 / fps) < end, or i * 1000 < (end - from) * fps.
+static frame_span plan_frames(const capture_request& request) {
+    const int64_t end_ms =
+        request.to_ms >= 0 ? std::min(request.to_ms, show_length_ms) : show_length_ms;
+    const int64_t count =
+        end_ms > request.from_ms ? ((end_ms - request.from_ms) * request.fps + 999) / 1000 : 0;
+    return {request.from_ms, request.fps, count};
 }
 
 // ---------------------------------------------------------------------------------
@@ -225,16 +207,16 @@ static void end_progress_line() {
 // "frame 1234 of 8520, 57.3 fps, 2:07 left": in place on a terminal (a few times a
 // second), otherwise a plain line a second so that logs stay readable.
 static void report_progress(int64_t done, int64_t total) {
-    using namespace std::chrono;
-    const auto terminal_interval = milliseconds(200);
-    const auto log_interval = seconds(1);
-    auto now = steady_clock::now();
+    constexpr int64_t terminal_interval_ns = 200000000;
+    constexpr int64_t log_interval_ns = 1000000000;
+    const int64_t now_ns = monotonic_ns();
     // The first frame is reported at once: the capture is under way.
     if (done > 1 && done < total &&
-        now - capture.last_report < (capture.to_terminal ? terminal_interval : log_interval))
+        now_ns - capture.last_report_ns <
+            (capture.to_terminal ? terminal_interval_ns : log_interval_ns))
         return;
-    capture.last_report = now;
-    double elapsed_s = duration<double>(now - capture.started).count();
+    capture.last_report_ns = now_ns;
+    double elapsed_s = static_cast<double>(now_ns - capture.started_ns) / 1e9;
     double fps = elapsed_s > 0 ? done / elapsed_s : 0;
     long left_s = fps > 0 ? static_cast<long>((total - done) / fps + 0.5) : 0;
     char line[160];
@@ -279,12 +261,45 @@ static void on_interrupt(int) {
     capture.interrupted = 1;
 }
 
-// Renders frames [0, count) and hands them to the writer. False when the writer
-// failed (its reason is already out) or the run was interrupted (said here).
-static bool render_all_frames(const capture_request& request, int64_t count, void (*abandon)()) {
+// Opens this process's context (--jobs 1) or starts the render workers. False when
+// neither can render (said already).
+static bool start_rendering(const capture_request& request, const frame_span& span) {
+    if (request.jobs == 1)
+        return open_capture_context();
+    return start_render_workers(span, static_cast<int>(std::min<int64_t>(request.jobs, span.count)));
+}
+
+// Closes the context or ends the workers, killing them when abandon is set. False when
+// a worker failed (one line said).
+static bool stop_rendering(const capture_request& request, bool abandon) {
+    if (request.jobs == 1) {
+        close_capture_context();
+        return true;
+    }
+    return stop_render_workers(abandon);
+}
+
+// Frame index, rendered here or received from its worker. False when a worker failed
+// (one line said) or the run was interrupted.
+static bool produce_frame(const capture_request& request, const frame_span& span, int64_t index,
+                          std::vector<unsigned char>& rgb) {
+    if (request.jobs == 1) {
+        render_capture_frame(frame_time_ms(span, index), rgb);
+        return true;
+    }
+    return receive_worker_frame(index, rgb, capture.interrupted);
+}
+
+// Renders the span's frames and hands them to the writer, in order. False when a
+// worker or the writer failed (its reason is already out) or the run was interrupted
+// (said here).
+static bool render_all_frames(const capture_request& request, const frame_span& span,
+                              void (*abandon)()) {
+    const int64_t count = span.count;
     capture.queued.clear();
     capture.no_more = false;
     capture.failed = false;
+    capture.producer_failed = false;
     std::thread writer(run_writer);
 
     bool rendered_all = true;
@@ -304,8 +319,11 @@ static bool render_all_frames(const capture_request& request, int64_t count, voi
                 capture.spare.pop_back();
             }
         }
-        // The count was settled before the first frame, by the scene's own verdict.
-        render_capture_frame(static_cast<int>(frame_time_ms(request, index)), rgb);
+        if (!produce_frame(request, span, index, rgb)) {
+            capture.producer_failed = !capture.interrupted;
+            rendered_all = false;
+            break;
+        }
         {
             std::lock_guard<std::mutex> hold(capture.lock);
             capture.queued.push_back({index, std::move(rgb)});
@@ -314,8 +332,10 @@ static bool render_all_frames(const capture_request& request, int64_t count, voi
         report_progress(index + 1, count);
     }
 
-    if (capture.interrupted && abandon != nullptr)
-        abandon(); // unblocks a writer stuck on a full pipe
+    // Unblocks a writer stuck on a full pipe. A writer that failed has its own reason,
+    // which stopping the encoder now could mask.
+    if ((capture.interrupted || capture.producer_failed) && abandon != nullptr)
+        abandon();
     {
         std::lock_guard<std::mutex> hold(capture.lock);
         capture.no_more = true;
@@ -348,12 +368,12 @@ static void install_signal_handlers() {
 static void start_progress() {
     capture.to_terminal = isatty(STDERR_FILENO) == 1;
     capture.line_open = false;
-    capture.started = steady_clock::now();
-    capture.last_report = capture.started;
+    capture.started_ns = monotonic_ns();
+    capture.last_report_ns = capture.started_ns;
 }
 
 static double seconds_since_start() {
-    return std::chrono::duration<double>(steady_clock::now() - capture.started).count();
+    return static_cast<double>(monotonic_ns() - capture.started_ns) / 1e9;
 }
 
 // ---------------------------------------------------------------------------------
@@ -401,29 +421,33 @@ static bool discard_frame(int64_t, const std::vector<unsigned char>&) {
 // The music file the demo plays, relative to the working directory.
 static const char* const music_path = "data/music.mp3";
 
+// One line and true when the span holds no frame.
+static bool nothing_to_capture(const capture_request& request, const frame_span& span) {
+    if (span.count > 0)
+        return false;
+    std::fprintf(stderr, "vornhal-capture: nothing to capture: the show is over at %d ms\n",
+                 request.from_ms);
+    return true;
+}
+
 static bool capture_video(const capture_request& request, const std::string& ffmpeg,
                           const std::string& video_path, const std::string& audio_path) {
-    if (!open_capture_context())
+    const frame_span span = plan_frames(request);
+    // Workers start first: they render while the soundtrack is decoded, and hold none
+    // of the encoder's descriptors.
+    if (nothing_to_capture(request, span) || !start_rendering(request, span))
         return false;
-    std::vector<unsigned char> rgb;
-    int64_t count = count_frames(request, rgb);
-    if (count == 0) {
-        std::fprintf(stderr, "vornhal-capture: nothing to capture: the show is over at %d ms\n",
-                     request.from_ms);
-        close_capture_context();
-        return false;
-    }
 
     start_progress();
-    bool done = false;
+    bool rendered = false, done = false;
     if (request.null_output) {
         capture.write_frame = discard_frame;
-        done = render_all_frames(request, count, nullptr);
+        done = rendered = render_all_frames(request, span, nullptr);
     } else {
         // The soundtrack span as the demo plays it from the first frame's moment, exactly
         // as long as the frames last.
         const int64_t first_sample = mp3_frame_at_ms(request.from_ms);
-        const int64_t sample_count = (count * mp3_rate_hz + request.fps / 2) / request.fps;
+        const int64_t sample_count = (span.count * mp3_rate_hz + request.fps / 2) / request.fps;
         std::vector<int16_t> pcm;
         std::string reason;
         if (!decode_soundtrack_span(music_path, first_sample, sample_count, pcm, reason))
@@ -435,24 +459,24 @@ static bool capture_video(const capture_request& request, const std::string& ffm
                                      screen_width, screen_height, request.fps};
         if (ready && start_encoder(settings)) {
             capture.write_frame = write_to_encoder;
-            bool rendered = render_all_frames(request, count, stop_encoder);
+            rendered = render_all_frames(request, span, stop_encoder);
             // A writer that failed means ffmpeg failed; finish_encoder says how.
-            done = finish_encoder(capture.interrupted == 0) && rendered;
+            done = finish_encoder(!capture.interrupted && !capture.producer_failed) && rendered;
         }
     }
-    close_capture_context();
+    done = stop_rendering(request, !rendered) && done;
     if (!done)
         return false;
 
     double wall_s = seconds_since_start();
+    const long long count = static_cast<long long>(span.count);
     if (request.null_output)
-        std::fprintf(stderr, "vornhal-capture: rendered %lld frames in %.2f s, %.1f fps\n",
-                     static_cast<long long>(count), wall_s, count / wall_s);
+        std::fprintf(stderr, "vornhal-capture: rendered %lld frames in %.2f s, %.1f fps\n", count,
+                     wall_s, count / wall_s);
     else
         std::fprintf(stderr,
                      "vornhal-capture: %lld frames (%.2f s of video) encoded in %.2f s, %.1f fps\n",
-                     static_cast<long long>(count), static_cast<double>(count) / request.fps,
-                     wall_s, count / wall_s);
+                     count, static_cast<double>(count) / request.fps, wall_s, count / wall_s);
     return true;
 }
 
@@ -550,23 +574,16 @@ int run_frames_command(int argc, char** argv) {
     }
     unlink(probe.c_str());
 
-    if (!open_capture_context())
+    const frame_span span = plan_frames(request);
+    if (nothing_to_capture(request, span) || !start_rendering(request, span))
         return 1;
-    std::vector<unsigned char> rgb;
-    int64_t count = count_frames(request, rgb);
-    if (count == 0) {
-        std::fprintf(stderr, "vornhal-capture: nothing to capture: the show is over at %d ms\n",
-                     request.from_ms);
-        close_capture_context();
-        return 1;
-    }
     start_progress();
     capture.frames_dir = dir;
     capture.write_frame = write_frame_png;
-    bool done = render_all_frames(request, count, nullptr);
-    close_capture_context();
-    if (!done)
+    const bool rendered = render_all_frames(request, span, nullptr);
+    if (!stop_rendering(request, !rendered) || !rendered)
         return capture.interrupted ? 130 : 1;
+    const int64_t count = span.count;
 
     double wall_s = seconds_since_start();
     std::fprintf(stderr, "vornhal-capture: wrote %lld frames to %s/ in %.2f s, %.1f fps\n",
