@@ -2,6 +2,7 @@
 // alone and the glow alone. glFinish sits inside each timed iteration so the GL work
 // is counted, not just its submission. Run from the repository root to draw the real
 // images from data/.
+#include "platform/host.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
@@ -19,11 +20,7 @@ static bool open_bench_context() {
         std::fprintf(stderr, "vornhal-bench-scene: %s\n", SDL_GetError());
         return false;
     }
-    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
-    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    set_gl_surface_attributes();
     bench.window = SDL_CreateWindow("vornhal-bench-scene", 0, 0, screen_width, screen_height,
                                     SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     if (bench.window)
@@ -43,7 +40,6 @@ static bool open_bench_context() {
 // Steps through the show in 25 fps frames so every layer moves as it does live.
 static int next_frame_ms(int& ms) {
     constexpr int frame_step_ms = 40;
-    constexpr int show_length_ms = 142000;
     ms = (ms + frame_step_ms) % show_length_ms;
     return ms;
 }

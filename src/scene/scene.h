@@ -28,8 +28,7 @@ bool draw_frame();
 constexpr float ms_to_seconds = 0.001f;
 constexpr double show_end_seconds = 142.0;
 constexpr bool show_is_over(float clock_ms) {
-    return static_cast<double>(clock_ms) * static_cast<double>(ms_to_seconds) >
-           show_end_seconds;
+    return static_cast<double>(clock_ms) * static_cast<double>(ms_to_seconds) > show_end_seconds;
 }
 // The show's length: the first whole millisecond of the clock that ends it. Frames at
 // 0 .. show_length_ms - 1 are presented, so a renderer counts its frames by arithmetic.

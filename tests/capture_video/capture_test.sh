@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# vornhal-capture run as a user runs it, in a scratch directory holding the committed
+# images and a chirp for music (a span off by one sample no longer matches it); what
+# it writes is read back with ffprobe and ffmpeg.
+#   capture_test.sh CAPTURE DATA_DIR video|same_frames_across_jobs|worker_dies
+set -euo pipefail
+capture=$(realpath "$1") data=$(realpath "$2")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir data
+ln -s "$data"/{bg,fg,trelm}.png data/
+ffmpeg -v error -f lavfi -i \
+    'aevalsrc=0.5*sin(2*PI*(200*t+150*t*t))|0.4*sin(2*PI*(300*t+100*t*t)):s=44100:d=5' \
+    -c:a libmp3lame -b:a 192k data/music.mp3
+fail() { echo "FAIL: $*" >&2 && exit 1; }
+
+video() {
+    "$capture" video out.mp4 --fps 30 --from 1500 --to 2500 2>log || fail "$(cat log)"
+    [[ $(ls) == $'data\nlog\nout.mp4' ]] || fail "temporaries left: $(ls)"
+    # What browsers play; picture and sound exactly as long as each other.
+    local entries=codec_name,width,height,pix_fmt,r_frame_rate,nb_frames,sample_rate,channels,duration
+    local streams
+    streams=$(ffprobe -v error -of csv=p=0 -show_entries stream=$entries out.mp4)
+    [[ $streams == $'h264,800,600,yuv420p,30/1,1.000000,30\naac,44100,2,0/0,1.000000,45' ]] ||
+        fail "streams: $streams"
+    # Frame 17 shows 1500 + floor(17000 / 30) = 2066 ms: it matches a render of that
+    # moment, and better than its neighbours do.
+    "$capture" frame 2066 at.png 2>log || fail "$(cat log)"
+    local to_rgb=scale=flags=bicubic+accurate_rnd+full_chroma_int,format=rgb24 psnr
+    psnr=($(ffmpeg -v error -i out.mp4 -i at.png -f null - -lavfi \
+        "[0:v]select='between(n,16,18)',$to_rgb[a];[a][1:v]psnr=stats_file=-" |
+        grep -o 'psnr_avg:[0-9.]*' | cut -d: -f2))
+    awk -v a="${psnr[0]}" -v b="${psnr[1]}" -v c="${psnr[2]}" 'BEGIN { exit !(b > 35 && b > a && b > c) }' ||
+        fail "frames 16-18 against the render: ${psnr[*]} dB"
+    # The sound is the music's own span from round(1500 * 44.1) = 66150 on.
+    local span=atrim=start_sample=66150:end_sample=110250,asetpts=PTS-STARTPTS sdr
+    sdr=($(ffmpeg -hide_banner -i out.mp4 -i data/music.mp3 -f null - -lavfi \
+        "[1:a]$span[r];[0:a][r]asdr" 2>&1 | grep -o 'SDR ch[01]: [-0-9.]*' | cut -d' ' -f3))
+    awk -v l="${sdr[0]}" -v r="${sdr[1]}" 'BEGIN { exit !(l > 40 && r > 40) }' ||
+        fail "sound against the music's span: ${sdr[*]} dB"
+}
+
+same_frames_across_jobs() {
+    # The show's last half second in one process and in three, each rendering every
+    # third frame: the same bytes, up to the last frame before the end (141966 ms).
+    "$capture" frames jobs-1 --fps 30 --from 141500 --jobs 1 2>log || fail "$(cat log)"
+    "$capture" frames jobs-3 --fps 30 --from 141500 --jobs 3 2>log || fail "$(cat log)"
+    [[ $(ls jobs-3) == $(printf 'frame-%06d.png\n' {0..14}) ]] || fail "frames: $(ls jobs-3)"
+    [[ $(cd jobs-1 && sha256sum *) == $(cd jobs-3 && sha256sum *) ]] || fail "--jobs changed frames"
+}
+
+worker_dies() {
+    # A render worker killed, then the capture itself told to stop: one line says what
+    # happened, nothing is left behind, and no child outlives the capture.
+    local victim signal expected_status message pid status children said
+    while read -r victim signal expected_status message; do
+        "$capture" video out.mp4 --fps 30 --to 60000 --jobs 3 2>log &
+        pid=$! status=0
+        timeout 60 bash -c 'until grep -q "frame 1 of" log; do sleep 0.1; done' || fail "$(cat log)"
+        children=$(pgrep -P $pid | paste -sd,)
+        [[ $victim == worker ]] && victim=$(pgrep -P $pid -x vornhal-capture | head -1) || victim=$pid
+        kill -"$signal" "$victim"
+        wait $pid || status=$?
+        said=$(grep -v 'left$' log) # all but the progress lines
+        [[ $status == "$expected_status" && $said == "vornhal-capture: "$message* &&
+            $said != *$'\n'* ]] || fail "exit $status, said: $said"
+        [[ $(ls) == $'data\nlog' ]] || fail "left behind: $(ls)"
+        ! ps -o pid=,stat=,comm= -p "$children" || fail "children outlived the capture"
+    done <<'END'
+worker KILL 1 render worker ? of 3 was killed by signal 9
+capture TERM 130 interrupted
+END
+}
+
+"$3"

@@ -1,0 +1,236 @@
+// The scene on a real context (llvmpipe under ctest) against pictures worked out on
+// the CPU another way: the glow against a reference of its passes, the bars against
+// the strips projected through the demo's view, and the letterbox rows.
+#include "platform/host.h"
+#include "scene/scene.h"
+#include "sound/soundtrack.h"
+
+#include <GL/glext.h>
+#include <SDL.h>
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <vector>
+
+namespace {
+
+// One channel, levels 0..255, rows bottom first as GL stores them.
+struct plane {
+    int width, height;
+    std::vector<double> v;
+    double& at(int x, int y) { return v[y * width + x]; }
+    double get(int x, int y) const { // clamped to the edges, as the glow's textures read
+        return v[std::clamp(y, 0, height - 1) * width + std::clamp(x, 0, width - 1)];
+    }
+};
+
+// Channel c of the back buffer.
+plane read_plane(int c) {
+    std::vector<uint8_t> rgb(800 * 600 * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, 800, 600, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    plane p{800, 600, std::vector<double>(rgb.size() / 3)};
+    for (size_t i = 0; i < p.v.size(); ++i)
+        p.v[i] = rgb[i * 3 + c];
+    return p;
+}
+
+// A repeating (GL's default), nearest-filtered RGB texture, first row at t = 0, as the
+// loader makes them.
+GLuint make_texture(int width, int height, const std::vector<uint8_t>& rgb) {
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    for (GLenum filter : {GL_TEXTURE_MAG_FILTER, GL_TEXTURE_MIN_FILTER})
+        glTexParameteri(GL_TEXTURE_2D, filter, GL_NEAREST);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, width, height, 0, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    return name;
+}
+
+// One context, made as the demo makes its own, for the whole program.
+class SceneTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        set_gl_surface_attributes();
+        auto* window = SDL_CreateWindow("", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+        ASSERT_NE(SDL_GL_CreateContext(window), nullptr) << SDL_GetError();
+        hold_demo_clock(0);
+        set_perspective_view(800, 600);
+        setup_scene();
+    }
+    void SetUp() override { glColor4f(1.0f, 1.0f, 1.0f, 1.0f); } // as the letterbox leaves it
+    void TearDown() override { EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)); }
+
+    // The given layers alone, in white (the bars leave the colour black), at ms.
+    static void draw_layers_at(int ms, std::initializer_list<void (*)()> layers) {
+        hold_demo_clock(ms);
+        sample_demo_clock();
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+        glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+        for (void (*draw_layer)() : layers)
+            draw_layer();
+    }
+};
+
+// 8-bit colour buffer: every pass rounds to the nearest level and saturates.
+double quantise(double level) {
+    return std::min(255.0, std::floor(level + 0.5));
+}
+
+// apply_glow's arguments, and the passes they mean, worked out by hand.
+struct glow_case {
+    float radius, multiply_passes, strength, gain;
+    int steps;      // one-texel steps on each side of the box
+    int multiplies; // times the reduced frame is multiplied into itself
+    double weight;  // each tap's weight
+    int layers;     // blurred layers in the composite
+};
+
+// The glow worked out on the CPU from one channel of the frame.
+plane reference_glow(const plane& frame, const glow_case& passes) {
+    const int hw = frame.width / 2, hh = frame.height / 2;
+    plane reduced{hw, hh, std::vector<double>(static_cast<size_t>(hw) * hh)};
+    for (int y = 0; y < hh; ++y)
+        for (int x = 0; x < hw; ++x)
+            reduced.at(x, y) =
+                quantise((frame.get(2 * x, 2 * y) + frame.get(2 * x + 1, 2 * y) +
+                          frame.get(2 * x, 2 * y + 1) + frame.get(2 * x + 1, 2 * y + 1)) /
+                         4.0);
+    plane bright = reduced;
+    for (int k = 0; k < passes.multiplies; ++k)
+        for (size_t i = 0; i < bright.v.size(); ++i)
+            bright.v[i] = quantise(bright.v[i] * reduced.v[i] / 255.0);
+    // The weight reaches the blender as an 8-bit alpha (1/7 becomes 36/255).
+    const double weight = std::floor(passes.weight * 255.0 + 0.5) / 255.0;
+    auto box = [&](const plane& in, int dx, int dy) {
+        plane out = in;
+        for (int y = 0; y < hh; ++y)
+            for (int x = 0; x < hw; ++x) {
+                double sum = quantise(weight * in.get(x, y));
+                for (int i = 1; i <= passes.steps; ++i) {
+                    sum = quantise(sum + weight * in.get(x - i * dx, y - i * dy));
+                    sum = quantise(sum + weight * in.get(x + i * dx, y + i * dy));
+                }
+                out.at(x, y) = sum;
+            }
+        return out;
+    };
+    const plane blurred = box(box(bright, 1, 0), 0, 1);
+    plane out = frame;
+    for (int y = 0; y < frame.height; ++y)
+        for (int x = 0; x < frame.width; ++x) {
+            // Enlarged 2:1 with linear filtering: a quarter texel from the nearest texel.
+            const double sx = x / 2.0 - 0.25, sy = y / 2.0 - 0.25;
+            const int x0 = static_cast<int>(std::floor(sx)), y0 = static_cast<int>(std::floor(sy));
+            const double fx = sx - x0, fy = sy - y0;
+            const double enlarged = quantise((1 - fx) * (1 - fy) * blurred.get(x0, y0) +
+                                             fx * (1 - fy) * blurred.get(x0 + 1, y0) +
+                                             (1 - fx) * fy * blurred.get(x0, y0 + 1) +
+                                             fx * fy * blurred.get(x0 + 1, y0 + 1));
+            double sum = enlarged;
+            for (int layer = 1; layer < passes.layers; ++layer)
+                sum = quantise(sum + enlarged);
+            out.at(x, y) = quantise(sum + frame.get(x, y));
+        }
+    return out;
+}
+
+TEST_F(SceneTest, GlowMatchesTheCpuReferenceOnARealFrame) {
+    // Hard edges, fine detail and every level: a gradient with a checker under the
+    // black bars and both overlays.
+    std::vector<uint8_t> texels;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            texels.insert(texels.end(), {uint8_t(x * 4), uint8_t(y * 4),
+                                         uint8_t((x / 4 + y / 4) % 2 ? 255 : 40)});
+    bg_texture = make_texture(64, 64, texels);
+    fg_texture = make_texture(1, 1, {255, 200, 100});
+    scroll_texture = make_texture(2, 1, {255, 255, 255, 0, 0, 0});
+    const glow_case cases[] = {
+        {3.0f, 1.0f, 5.0f, 1.0f, 3, 1, 1.0 / 7.0, 5}, // as every frame uses it
+        {0.5f, 1.0f, 5.0f, 1.0f, 0, 1, 1.0 / 2.0, 5}, // only the unshifted tap
+        {3.5f, 1.0f, 5.0f, 1.0f, 3, 1, 1.0 / 8.0, 5}, // 7 taps of 1/8
+        {3.0f, 0.9f, 5.0f, 1.0f, 3, 0, 1.0 / 7.0, 5}, // no multiply
+        {3.0f, 1.0f, 1.0f, 1.0f, 3, 1, 1.0 / 7.0, 1}, {3.0f, 1.0f, 1.5f, 1.0f, 3, 1, 1.0 / 7.0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        draw_layers_at(60000, {draw_background, draw_bars, draw_fg_overlay, draw_scroll_overlay});
+        const plane frame[3] = {read_plane(0), read_plane(1), read_plane(2)};
+        apply_glow(c.radius, c.multiply_passes, c.strength, c.gain);
+        // Up to one level per layer (each adds the enlargement's rounding again), and
+        // rarely more than one.
+        double worst = 0, off_by_more_than_one = 0;
+        for (int ch = 0; ch < 3; ++ch) {
+            const plane expected = reference_glow(frame[ch], c), glowed = read_plane(ch);
+            for (size_t i = 0; i < glowed.v.size(); ++i) {
+                worst = std::max(worst, std::fabs(glowed.v[i] - expected.v[i]));
+                off_by_more_than_one += std::fabs(glowed.v[i] - expected.v[i]) > 1;
+            }
+        }
+        EXPECT_LE(worst, c.layers);
+        EXPECT_LT(off_by_more_than_one, 3 * 800 * 600 / 20);
+    }
+}
+
+// Where the centre of pixel (px, py), rows from the bottom, lands on the plane depth
+// units in front of the eye under the demo's 45 degree, 4:3 perspective.
+std::pair<double, double> unproject(int px, int py, double depth) {
+    const double half_height = depth * std::tan(22.5 * M_PI / 180.0);
+    return {((px + 0.5) / 400.0 - 1.0) * half_height * 4.0 / 3.0,
+            ((py + 0.5) / 300.0 - 1.0) * half_height};
+}
+
+TEST_F(SceneTest, BarsAreBlackStripsAtTheirTurningAngles) {
+    bg_texture = fg_texture = scroll_texture = make_texture(1, 1, {255, 255, 255});
+    // Bar i is a 0.6 x 20 strip through (3 sin i, 0) at depth 10, turned by
+    // 801 i + T / (600 + 200 i) degrees; pixels within 1.5 of an edge may go either way.
+    const double margin = 1.5 * 2.0 * 10.0 * std::tan(22.5 * M_PI / 180.0) / 600.0;
+    for (int ms : {0, 60000, 97531, 142000}) {
+        SCOPED_TRACE(ms);
+        draw_layers_at(ms, {draw_background, draw_bars});
+        const plane grey = read_plane(1); // black or white, so one channel tells
+        int compared = 0, bar_pixels = 0, wrong = 0;
+        for (int y = 0; y < 600; y += 2)
+            for (int x = 0; x < 800; x += 2) {
+                const auto [wx, wy] = unproject(x, y, 10.0);
+                bool in_bar = false, ambiguous = false;
+                for (int i = 0; i < 8; ++i) {
+                    const double angle = (801.0 * i + ms / (600.0 + 200.0 * i)) * M_PI / 180.0;
+                    const double across =
+                        (wx - 3.0 * std::sin(i)) * std::cos(angle) + wy * std::sin(angle);
+                    in_bar |= std::fabs(across) < 0.3;
+                    ambiguous |= std::fabs(std::fabs(across) - 0.3) < margin;
+                }
+                if (ambiguous)
+                    continue;
+                ++compared;
+                bar_pixels += in_bar;
+                wrong += grey.get(x, y) != (in_bar ? 0 : 255);
+            }
+        EXPECT_GT(compared, 100000);
+        EXPECT_GT(bar_pixels, 10000);
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+TEST_F(SceneTest, LetterboxLeavesRows225To374AndTheShowEndsAt142Seconds) {
+    bg_texture = fg_texture = scroll_texture = make_texture(1, 1, {255, 255, 255});
+    for (int ms : {0, 1234, 60000, 141999, 142000}) { // the last one drawn, never shown
+        SCOPED_TRACE(ms);
+        hold_demo_clock(ms);
+        EXPECT_EQ(draw_frame(), ms < show_length_ms);
+        // Rows counted from the bottom: the bands are as tall at either end.
+        const plane green = read_plane(1); // lit wherever the white pictures show
+        int wrong_rows = 0;                // the bars never fill a row
+        for (int y = 0; y < 600; ++y)
+            wrong_rows += (std::accumulate(&green.v[y * 800], &green.v[y * 800] + 800, 0.0) > 0) !=
+                          (y >= 225 && y < 375);
+        EXPECT_EQ(wrong_rows, 0);
+    }
+}
+
+} // namespace
