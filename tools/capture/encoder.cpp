@@ -54,8 +54,7 @@ std::string find_on_path(const char* name) {
 // in a process group of its own so that a Ctrl-C at the terminal reaches only
 // vornhal-capture, which then decides what becomes of the child. The child dies with
 // vornhal-capture even when that is killed outright.
-static bool spawn_process(const std::vector<std::string>& args, int in_fd, int err_fd,
-                          pid_t& pid) {
+static bool spawn_process(const std::vector<std::string>& args, int in_fd, int err_fd, pid_t& pid) {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));

@@ -266,7 +266,8 @@ static void on_interrupt(int) {
 static bool start_rendering(const capture_request& request, const frame_span& span) {
     if (request.jobs == 1)
         return open_capture_context();
-    return start_render_workers(span, static_cast<int>(std::min<int64_t>(request.jobs, span.count)));
+    return start_render_workers(span,
+                                static_cast<int>(std::min<int64_t>(request.jobs, span.count)));
 }
 
 // Closes the context or ends the workers, killing them when abandon is set. False when
