@@ -95,9 +95,14 @@ int show_dialog(const char* caption, const char* text, dialog_icon icon, bool ye
     box.buttons = yes_no ? yes_no_buttons : ok_button;
     int answer = no; // closing the box without a button counts as Escape
     if (SDL_ShowMessageBox(&box, &answer) != 0) {
-        // SDL's reason names what is missing (X core fonts, a display).
-        std::fprintf(stderr, "%s: %s (no dialog could be shown: %s)\n", caption, text,
-                     SDL_GetError());
+        // SDL draws its X11 boxes in a child process, so their reason never reaches
+        // SDL_GetError, which keeps the last fallback's; on X, missing fonts are the
+        // usual cause, so that is said too.
+        const char* driver = SDL_GetCurrentVideoDriver();
+        bool on_x = driver && SDL_strcmp(driver, "x11") == 0;
+        std::fprintf(
+            stderr, "%s: %s (no dialog could be shown: %s%s)\n", caption, text, SDL_GetError(),
+            on_x ? "; dialogs on X need the X core fonts, Debian package xfonts-base" : "");
         return no;
     }
     return answer;
