@@ -12,13 +12,6 @@ source "$(dirname "$0")/../lib/x11.sh"
 target=$1 capture=$(realpath "$2") data_dir=$(realpath "$3")
 # A PNG whose header declares 2^30 x 2^30 pixels, with valid CRCs.
 declared_huge=$(realpath "$(dirname "$0")")/data/declared-huge.png
-failures=0
-
-fail() {
-    echo "FAIL ($target, $way): $*" >&2
-    head -c 4000 "$x11_work/out" >&2
-    failures=$((failures + 1))
-}
 
 # Every file under a directory with its type, size and checksum.
 snapshot() { (cd "$1" && find . -printf '%p %y %s\n' | sort && find . -type f -exec md5sum {} + | sort); }
@@ -41,16 +34,15 @@ for way in "${ways[@]}"; do
     huge) cp "$declared_huge" "$path" ;;
     esac
     before=$(snapshot "$work")
-    (cd "$work" && exec "$capture" "${command[@]}") >"$x11_work/out" 2>&1 || fail "status $?"
+    (cd "$work" && exec "$capture" "${command[@]}") >"$x11_work/out" 2>&1 || x11_fail "$target $way: exit status $?"
     lit=$(x11_lit_pixels -i "$out")
-    ((lit > 1000)) || fail "the picture is black ($lit lit pixels)"
+    ((lit > 1000)) || x11_fail "$target $way: the picture is black ($lit lit pixels)"
     named=$(grep -c -F "data/$target" "$x11_work/out")
     expected=1
     [[ $way == truncated && $target == music.mp3 ]] && expected="0|1"
-    [[ $named =~ ^($expected)$ ]] || fail "data/$target named $named times"
-    [[ $(grep -c data/ "$x11_work/out") == "$named" ]] || fail "another data file named"
-    [[ $(snapshot "$work") == "$before" ]] || fail "the working directory changed"
+    [[ $named =~ ^($expected)$ ]] || x11_fail "$target $way: data/$target named $named times"
+    [[ $(grep -c data/ "$x11_work/out") == "$named" ]] || x11_fail "$target $way: another data file named"
+    [[ $(snapshot "$work") == "$before" ]] || x11_fail "$target $way: the working directory changed"
     rm -rf "$work" "$out"
 done
-((failures == 0)) && echo "ok ($target)"
-exit $((failures > 0))
+echo "ok ($target)"
