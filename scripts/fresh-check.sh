@@ -52,13 +52,16 @@ started=$SECONDS
 # Kills every process whose root directory is inside $1, then unmounts everything
 # mounted under it, deepest first. Fails when something stays mounted.
 release_root() {
-    local dir=$1 proc pass
-    for pass in 1 2 3; do
+    local dir=$1 proc left=()
+    for _ in 1 2 3; do
         for proc in /proc/[0-9]*; do
-            [[ $(readlink "$proc/root" 2>/dev/null) == "$dir"* ]] && kill -9 "${proc#/proc/}" 2>/dev/null
+            [[ $(readlink "$proc/root" 2>/dev/null) == "$dir"* ]] || continue
+            left+=("$(cat "$proc/comm" 2>/dev/null)")
+            kill -9 "${proc#/proc/}" 2>/dev/null
         done
         sleep 0.2
     done
+    ((${#left[@]} == 0)) || echo "fresh-check: killed what was left running in the root: ${left[*]}"
     awk -v dir="$dir/" 'index($5, dir) == 1 { print $5 }' /proc/self/mountinfo | sort -r |
         while read -r mount_point; do
             umount "$mount_point" 2>/dev/null || umount -l "$mount_point"
