@@ -1,15 +1,19 @@
 // vornhal-bench-sound: figures for the soundtrack and its clock, on the committed
 // music, run from the repository root (make bench).
 //
-//   start:   time start_soundtrack takes on the main thread, and until the clock moves
+//   start:   time start_soundtrack takes on the main thread, until the clock moves, and
+//            (when run by with-pulseaudio.sh, which records the sink) until the music
+//            reaches the sink
 //   jitter:  the clock read every millisecond for 10 s against a line fitted to wall
 //            time: RMS and largest distance, backward steps
 //   seek:    what the clock reads right after a seek, against the target; and frames
 //            that differ between a decode after a seek and the decode from the start
-//   decode:  how much faster than real time the whole file decodes
+//   decode:  how much faster than real time the whole file decodes, and files at other
+//            rates, converted to 44100 Hz on the way
+#include "mp3_encode.h"
+#include "platform/host.h"
 #include "sound/soundtrack.h"
 #include "stream/mp3_decode.h"
-#include "stream/sound_stream.h"
 
 #include <algorithm>
 #include <chrono>
@@ -17,15 +21,13 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <thread>
 #include <vector>
 
 using namespace std::chrono;
 
 static double wall_ms() {
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+    return monotonic_ns() * 1e-6;
 }
 
 static int sample_ms() {
@@ -33,17 +35,50 @@ static int sample_ms() {
     return static_cast<int>(demo_time_ms);
 }
 
+// Whether the recording (raw 16-bit stereo, written by parec) has grown by sound, not
+// silence, since it was last looked at: offset is how far it was read.
+static bool recording_heard_sound(FILE* recording, long& offset) {
+    unsigned char bytes[4096];
+    bool heard = false;
+    fseek(recording, offset, SEEK_SET);
+    size_t got;
+    while ((got = fread(bytes, 1, sizeof bytes, recording)) > 0) {
+        offset += long(got);
+        heard = heard || std::any_of(bytes, bytes + got, [](unsigned char b) { return b != 0; });
+    }
+    clearerr(recording);
+    return heard;
+}
+
+// What a viewer gets: the clock moving, and the music arriving at the sink. The sink is
+// seen only through a recording of its monitor (VORNHAL_RECORDING, set by
+// with-pulseaudio.sh), which is read as it grows; what it shows comes a recorder's
+// fragment (10 ms) late at least.
 static void report_start() {
+    const char* recording_path = getenv("VORNHAL_RECORDING");
+    FILE* recording = recording_path ? fopen(recording_path, "rb") : nullptr;
+    long offset = 0;
+    if (recording)
+        recording_heard_sound(recording, offset); // what came before is silence
     double before = wall_ms();
     start_soundtrack();
     double started = wall_ms();
     int first = sample_ms();
-    while (sample_ms() == first && wall_ms() - started < 2000)
+    double moving = 0, heard = 0;
+    while ((!moving || (recording && !heard)) && wall_ms() - started < 3000) {
+        if (!moving && sample_ms() != first)
+            moving = wall_ms();
+        if (recording && !heard && recording_heard_sound(recording, offset))
+            heard = wall_ms();
         std::this_thread::sleep_for(microseconds(200));
-    double moving = wall_ms();
-    printf("start:  start_soundtrack %.1f ms on the main thread; clock moving %.1f ms after "
-           "(first sound heard)\n",
-           started - before, moving - started);
+    }
+    printf("start:  start_soundtrack %.1f ms on the main thread; clock moving %.1f ms after",
+           started - before, moving ? moving - started : -1.0);
+    if (recording) {
+        printf("; music seen at the sink's monitor %.1f ms after", heard ? heard - started : -1.0);
+        fclose(recording);
+    }
+    printf("\n");
 }
 
 struct line_fit {
@@ -135,20 +170,32 @@ static void report_seek_clock() {
     printf("seek:   clock right after 8 seeks: worst %d ms from the target\n", worst);
 }
 
-static void report_decode(const std::vector<unsigned char>& mp3) {
+// Decodes all of mp3, timed; the whole decode in out.
+static void time_decode(const char* what, const std::vector<unsigned char>& mp3,
+                        std::vector<int16_t>& out) {
     double before = wall_ms();
     mp3_decoder* decoder = open_mp3_decoder(mp3.data(), mp3.size(), nullptr);
     if (!decoder) {
-        printf("decode: data/music.mp3 does not open\n");
+        printf("decode: %s does not open\n", what);
         return;
     }
     double opened = wall_ms();
-    std::vector<int16_t> whole(static_cast<size_t>(mp3_decoder_length(decoder)) * 2);
-    size_t frames = read_mp3_frames(decoder, whole.data(), whole.size() / 2);
+    out.assign(static_cast<size_t>(mp3_decoder_length(decoder)) * 2, 0);
+    size_t frames = read_mp3_frames(decoder, out.data(), out.size() / 2);
     double decoded = wall_ms();
     double seconds = frames / 44100.0;
-    printf("decode: open and scan %.1f ms; %.1f s of music in %.0f ms (%.0fx real time)\n",
+    printf("decode: %s: open and scan %.1f ms; %.1f s in %.0f ms (%.0fx real time)\n", what,
            opened - before, seconds, decoded - opened, seconds * 1000.0 / (decoded - opened));
+    close_mp3_decoder(decoder);
+}
+
+static void report_decode(const std::vector<unsigned char>& mp3) {
+    std::vector<int16_t> whole;
+    time_decode("data/music.mp3", mp3, whole);
+    if (whole.empty())
+        return;
+    mp3_decoder* decoder = open_mp3_decoder(mp3.data(), mp3.size(), nullptr);
+    const int64_t frames = int64_t(whole.size() / 2);
 
     // Seeks to odd frames all through the piece, each compared with the whole decode.
     int64_t differing = 0, seeks = 0;
@@ -170,12 +217,25 @@ static void report_decode(const std::vector<unsigned char>& mp3) {
            "%.2f ms per seek and 4096 frames\n",
            static_cast<long long>(seeks), static_cast<long long>(differing), seek_ms / seeks);
     close_mp3_decoder(decoder);
+
+    // The music's first 30 s at other rates: its left channel taken at 48000 and
+    // 22050 Hz by picking samples (the content does not matter to the speed).
+    for (auto [rate_hz, channels] : {std::pair{48000, 2}, {22050, 1}}) {
+        std::vector<int16_t> pcm(size_t(30 * rate_hz * channels));
+        for (size_t i = 0; i < pcm.size(); ++i)
+            pcm[i] = whole[2 * size_t(double(i / channels) * 44100 / rate_hz)];
+        std::vector<unsigned char> other;
+        encode_mp3(pcm, rate_hz, rate_hz > 24000 ? 192 : 64, other, channels);
+        char what[64];
+        snprintf(what, sizeof what, "%d Hz %s, converted", rate_hz, channels == 1 ? "mono" : "stereo");
+        std::vector<int16_t> converted;
+        time_decode(what, other, converted);
+    }
 }
 
 int main() {
-    std::ifstream in("data/music.mp3", std::ios::binary);
-    std::vector<unsigned char> mp3((std::istreambuf_iterator<char>(in)), {});
-    if (mp3.empty()) {
+    std::vector<unsigned char> mp3;
+    if (!read_whole_file("data/music.mp3", mp3, size_t(256) << 20)) {
         fprintf(stderr, "vornhal-bench-sound: run from the repository root (data/music.mp3)\n");
         return 1;
     }

@@ -1,6 +1,8 @@
-// Device-free MP3 decoding from a memory block: gapless, with an exact seek index,
-// always delivering interleaved signed 16-bit stereo at 44100 Hz. One decoder is used
-// by one thread at a time; separate decoders are independent.
+// Device-free MP3 decoding from a memory block: gapless, with an exact seek index, and
+// always delivering interleaved signed 16-bit stereo at 44100 Hz, whatever the file's
+// own rate (8 to 48 kHz) and channel count. Positions and lengths count these output
+// frames. One decoder is used by one thread at a time; separate decoders are
+// independent.
 #pragma once
 
 #include <cstddef>
@@ -16,18 +18,21 @@ struct mp3_decoder;
 mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char** reason);
 void close_mp3_decoder(mp3_decoder* decoder);
 
-// Frames (one int16 per channel) in the whole gapless decode.
+// The file's own sample rate, which the decoder converts from.
+int mp3_file_rate_hz(const mp3_decoder* decoder);
+// Output frames in the whole gapless decode.
 int64_t mp3_decoder_length(const mp3_decoder* decoder);
-// Index of the next frame read_mp3_frames delivers.
+// Index of the next output frame read_mp3_frames delivers.
 int64_t mp3_decoder_position(const mp3_decoder* decoder);
 
-// Moves to frame (clamped to 0 .. length): the next frame read is exactly the one a
-// decode from the start delivers at that index.
+// Moves to output frame (clamped to 0 .. length): the frames read next are exactly
+// those a decode from the start delivers from that index on.
 bool seek_mp3_decoder(mp3_decoder* decoder, int64_t frame);
 
-// Decodes up to frames frames into out (frames * 2 int16). Returns how many were
-// written; fewer than asked only at the end of the stream.
+// Decodes up to frames output frames into out (frames * 2 int16). Returns how many were
+// written; fewer than asked only at the end of the stream, or where the file switches
+// to another sample rate, which ends it for good.
 size_t read_mp3_frames(mp3_decoder* decoder, int16_t* out, size_t frames);
 
-// The frame heard at ms: round(ms * 44.1), and 0 below 0.
+// The output frame heard at ms: round(ms * 44.1), and 0 below 0.
 int64_t mp3_frame_at_ms(int64_t ms);

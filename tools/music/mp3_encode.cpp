@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-bool encode_mp3(const std::vector<int16_t>& stereo, int rate_hz, int kbps,
-                std::vector<unsigned char>& out) {
+bool encode_mp3(const std::vector<int16_t>& samples, int rate_hz, int kbps,
+                std::vector<unsigned char>& out, int channels) {
     out.clear();
     lame_global_flags* lame = lame_init();
     if (!lame)
@@ -15,8 +15,8 @@ bool encode_mp3(const std::vector<int16_t>& stereo, int rate_hz, int kbps,
     constexpr int best_quality = 2; // 0 is slowest; 2 is LAME's recommended "high"
     lame_set_in_samplerate(lame, rate_hz);
     lame_set_out_samplerate(lame, rate_hz);
-    lame_set_num_channels(lame, 2);
-    lame_set_mode(lame, JOINT_STEREO);
+    lame_set_num_channels(lame, channels);
+    lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
     lame_set_brate(lame, kbps);
     lame_set_VBR(lame, vbr_off);
     lame_set_quality(lame, best_quality);
@@ -29,13 +29,17 @@ bool encode_mp3(const std::vector<int16_t>& stereo, int rate_hz, int kbps,
     // Feed in chunks; LAME's worst case output is 1.25 * samples + 7200 bytes.
     constexpr size_t chunk_frames = 8192;
     std::vector<unsigned char> encoded(chunk_frames * 5 / 4 + 7200);
-    size_t frames = stereo.size() / 2;
+    const size_t frames = samples.size() / size_t(channels);
     bool ok = true;
     for (size_t at = 0; at < frames && ok; at += chunk_frames) {
         size_t count = std::min(chunk_frames, frames - at);
-        int bytes = lame_encode_buffer_interleaved(lame, const_cast<short*>(&stereo[at * 2]),
-                                                   static_cast<int>(count), encoded.data(),
-                                                   static_cast<int>(encoded.size()));
+        short* first = const_cast<short*>(&samples[at * size_t(channels)]);
+        int bytes = channels == 1
+                        ? lame_encode_buffer(lame, first, nullptr, static_cast<int>(count),
+                                             encoded.data(), static_cast<int>(encoded.size()))
+                        : lame_encode_buffer_interleaved(lame, first, static_cast<int>(count),
+                                                         encoded.data(),
+                                                         static_cast<int>(encoded.size()));
         ok = bytes >= 0;
         if (ok)
             out.insert(out.end(), encoded.begin(), encoded.begin() + bytes);

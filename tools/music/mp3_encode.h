@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-// Encodes interleaved 16-bit stereo at rate_hz as constant bit rate kbps. False when
-// the encoder refuses the settings.
-bool encode_mp3(const std::vector<int16_t>& stereo, int rate_hz, int kbps,
-                std::vector<unsigned char>& out);
+// Encodes interleaved 16-bit samples (stereo, or mono when channels is 1) at rate_hz as
+// constant bit rate kbps. False when the encoder refuses the settings.
+bool encode_mp3(const std::vector<int16_t>& samples, int rate_hz, int kbps,
+                std::vector<unsigned char>& out, int channels = 2);

@@ -1,0 +1,36 @@
+// The listener's clock: what is heard now, from the audio callback's notes. A pure
+// step function of its state, the last note and the time, so that any sequence of
+// notes and readings can be replayed without a device.
+#pragma once
+
+#include <cstdint>
+
+// What the audio callback noted about the last buffer it filled.
+struct buffer_note {
+    uint64_t buffers;    // buffers filled since the device opened; 0: none yet
+    uint64_t generation; // the play or seek the buffer belongs to
+    int64_t start_frame; // stream frame (44100 Hz) at the start of the buffer
+    int64_t asked_ns;    // monotonic time at which the device asked for it
+};
+
+// A line through (anchor_ns, anchor_ms) at speed ms per ms, corrected at each new note.
+struct listener_clock {
+    int64_t anchor_ns;
+    double anchor_ms;
+    double speed;
+    bool waiting;          // held at anchor_ms until the sound there is heard
+    uint64_t generation;   // the generation it follows; older notes are ignored
+    uint64_t seen_buffers; // the last note it corrected against
+    double rate_trim;      // learnt device rate less 1; kept across seeks
+};
+
+// Holds the clock at ms from now_ns until a note of generation says that the sound
+// at ms is heard; the learnt device rate is kept.
+void hold_listener_clock(listener_clock& clock, double ms, uint64_t generation, int64_t now_ns);
+
+// The position heard at now_ns, in milliseconds, after taking in note; buffer_frames is
+// the device buffer that plays while the next is filled. Never less than an earlier
+// reading of the same generation; smooth between notes; a stall that leaves the clock
+// behind what is heard makes it jump, and only forward.
+double read_listener_clock(listener_clock& clock, const buffer_note& note, int64_t now_ns,
+                           int buffer_frames);
