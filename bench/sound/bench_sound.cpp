@@ -227,7 +227,8 @@ static void report_decode(const std::vector<unsigned char>& mp3) {
         std::vector<unsigned char> other;
         encode_mp3(pcm, rate_hz, rate_hz > 24000 ? 192 : 64, other, channels);
         char what[64];
-        snprintf(what, sizeof what, "%d Hz %s, converted", rate_hz, channels == 1 ? "mono" : "stereo");
+        snprintf(what, sizeof what, "%d Hz %s, converted", rate_hz,
+                 channels == 1 ? "mono" : "stereo");
         std::vector<int16_t> converted;
         time_decode(what, other, converted);
     }

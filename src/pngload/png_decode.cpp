@@ -2,8 +2,8 @@
 //
 // libpng reports errors by longjmp. Only the two small functions that call setjmp
 // (read_png_header, read_png_rows) run libpng's reading; they hold no C++ objects, and
-// everything a decode owns lives in a plain job struct in their caller's frame, which
-// a longjmp never skips.
+// everything a decode owns lives in plain structs and vectors in their caller's frame,
+// which a longjmp never skips.
 #include "pngload/png_decode.h"
 
 #include <png.h>
@@ -37,8 +37,19 @@ struct png_decode_job {
     char message[160]; // libpng's error text, written by on_png_error
     uint32_t width;    // the rest is written by read_png_header
     uint32_t height;
-    uint32_t file_depth;
     uint32_t components;
+    bool interlaced;
+};
+
+// Where decoded rows go: picked into level 0 as they arrive. Buffers owned by the caller.
+struct png_sampling {
+    uint8_t* row;             // one decoded row (not interlaced), or null
+    png_bytepp rows;          // every decoded row (interlaced), or null
+    uint8_t* level;           // level_width x level_height pixels
+    const uint32_t* source_x; // the image column each level column picks
+    uint32_t level_width;
+    uint32_t level_height;
+    uint32_t next_y; // the next level row to fill
 };
 
 // File-static state: the text behind the last failure's reason. Written by every
@@ -109,9 +120,11 @@ bool read_png_header(png_decode_job* job) {
     png_uint_32 width = 0, height = 0;
     int depth = 0, colour_type = 0, interlace = 0;
     png_get_IHDR(png, info, &width, &height, &depth, &colour_type, &interlace, nullptr, nullptr);
-    if (uint64_t(width) * height > png_max_decoded_pixels) {
+    const bool interlaced = interlace != PNG_INTERLACE_NONE;
+    if (uint64_t(width) * height > (interlaced ? png_max_interlaced_pixels : png_max_pixels)) {
         char text[100];
-        std::snprintf(text, sizeof text, "image of %u x %u pixels is too large", width, height);
+        std::snprintf(text, sizeof text, "%simage of %u x %u pixels is too large",
+                      interlaced ? "interlaced " : "", width, height);
         png_error(png, text);
     }
 
@@ -147,23 +160,49 @@ bool read_png_header(png_decode_job* job) {
     }
     job->width = width;
     job->height = height;
-    job->file_depth = uint32_t(depth);
     job->components = channels;
+    job->interlaced = interlaced;
     return true;
 }
 
-// Reads every row (all passes when interlaced) and checks the rest of the file.
-bool read_png_rows(png_decode_job* job, png_bytepp rows) {
+// Fills every level row that picks image row y from `row`.
+void sample_png_row(const png_decode_job* job, png_sampling* s, const uint8_t* row, uint32_t y) {
+    const uint32_t c = job->components;
+    for (; s->next_y < s->level_height; ++s->next_y) {
+        const uint32_t picks =
+            uint32_t((uint64_t(2 * s->next_y + 1) * job->height) / (uint64_t(2) * s->level_height));
+        if (picks != y) {
+            return;
+        }
+        uint8_t* out = s->level + size_t(s->next_y) * s->level_width * c;
+        for (uint32_t x = 0; x < s->level_width; ++x) {
+            std::memcpy(out + size_t(x) * c, row + size_t(s->source_x[x]) * c, c);
+        }
+    }
+}
+
+// Reads every row (all passes when interlaced), samples it, and checks the rest of
+// the file.
+bool read_png_rows(png_decode_job* job, png_sampling* s) {
     if (setjmp(png_jmpbuf(job->png))) {
         return false;
     }
-    png_read_image(job->png, rows);
+    if (s->rows) {
+        png_read_image(job->png, s->rows);
+    }
+    for (uint32_t y = 0; y < job->height; ++y) {
+        if (!s->rows) {
+            png_read_row(job->png, s->row, nullptr);
+        }
+        sample_png_row(job, s, s->rows ? s->rows[y] : s->row, y);
+    }
     png_read_end(job->png, nullptr);
     return true;
 }
 
-bool decode_png_source(png_source* source, double screen_gamma, uint32_t max_side, png_pixels* out,
-                       const char** reason) {
+bool decode_png_source(png_source* source, double screen_gamma, uint32_t max_texture_size,
+                       decoded_png* out, const char** reason) {
+    out->level.bytes.clear();
     png_byte signature[8];
     bool have_signature = false;
     if (source->file) {
@@ -182,7 +221,8 @@ bool decode_png_source(png_source* source, double screen_gamma, uint32_t max_sid
     png_decode_job job = {};
     job.source = source;
     job.screen_gamma = screen_gamma;
-    job.max_side = std::max<uint32_t>(max_side, 1);
+    job.max_side = uint32_t(std::min<uint64_t>(
+        uint64_t(std::max<uint32_t>(max_texture_size, 1)) * png_max_side_factor, PNG_UINT_31_MAX));
     job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &job, on_png_error, on_png_warning);
     if (job.png) {
         job.info = png_create_info_struct(job.png);
@@ -197,20 +237,34 @@ bool decode_png_source(png_source* source, double screen_gamma, uint32_t max_sid
     if (decoded) {
         out->width = job.width;
         out->height = job.height;
-        out->file_depth = job.file_depth;
         out->components = job.components;
-        const size_t row_bytes = size_t(job.width) * job.components;
-        out->bytes.assign(row_bytes * job.height, 0);
-        std::vector<png_bytep> rows(job.height);
-        for (uint32_t y = 0; y < job.height; ++y) {
-            rows[y] = out->bytes.data() + row_bytes * y;
+        png_level& level = out->level;
+        level.width = png_texture_side(job.width, max_texture_size);
+        level.height = png_texture_side(job.height, max_texture_size);
+        level.bytes.assign(size_t(level.width) * level.height * job.components, 0);
+        std::vector<uint32_t> source_x(level.width);
+        for (uint32_t x = 0; x < level.width; ++x) {
+            source_x[x] = uint32_t((uint64_t(2 * x + 1) * job.width) / (uint64_t(2) * level.width));
         }
-        decoded = read_png_rows(&job, rows.data());
+        const size_t row_bytes = size_t(job.width) * job.components;
+        std::vector<uint8_t> pixels(row_bytes * (job.interlaced ? job.height : 1));
+        std::vector<png_bytep> rows(job.interlaced ? job.height : 0);
+        for (size_t y = 0; y < rows.size(); ++y) {
+            rows[y] = pixels.data() + row_bytes * y;
+        }
+        png_sampling sampling = {pixels.data(),
+                                 job.interlaced ? rows.data() : nullptr,
+                                 level.bytes.data(),
+                                 source_x.data(),
+                                 level.width,
+                                 level.height,
+                                 0};
+        decoded = read_png_rows(&job, &sampling);
     }
     png_destroy_read_struct(&job.png, &job.info, nullptr);
     if (!decoded) {
         *reason = set_reason(job.message[0] ? job.message : "cannot decode");
-        out->bytes.clear();
+        out->level.bytes.clear();
         return false;
     }
     *reason = set_reason("");
@@ -245,14 +299,14 @@ bool png_gamma_needs_correction(double file_gamma, double screen_gamma) {
     return std::fabs(file_gamma * screen_gamma - 1.0) > gamma_tolerance;
 }
 
-bool decode_png(const uint8_t* data, size_t size, double screen_gamma, uint32_t max_side,
-                png_pixels* out, const char** reason) {
+bool decode_png(const uint8_t* data, size_t size, double screen_gamma, uint32_t max_texture_size,
+                decoded_png* out, const char** reason) {
     png_source source = {data, data ? size : 0, 0, nullptr};
-    return decode_png_source(&source, screen_gamma, max_side, out, reason);
+    return decode_png_source(&source, screen_gamma, max_texture_size, out, reason);
 }
 
-bool decode_png_file(const char* path, double screen_gamma, uint32_t max_side, png_pixels* out,
-                     const char** reason) {
+bool decode_png_file(const char* path, double screen_gamma, uint32_t max_texture_size,
+                     decoded_png* out, const char** reason) {
     FILE* file = std::fopen(path, "rb");
     if (!file) {
         char text[200];
@@ -261,7 +315,7 @@ bool decode_png_file(const char* path, double screen_gamma, uint32_t max_side, p
         return false;
     }
     png_source source = {nullptr, 0, 0, file};
-    const bool decoded = decode_png_source(&source, screen_gamma, max_side, out, reason);
+    const bool decoded = decode_png_source(&source, screen_gamma, max_texture_size, out, reason);
     std::fclose(file);
     return decoded;
 }
@@ -276,26 +330,6 @@ uint32_t png_texture_side(uint32_t image_side, uint32_t max_texture_size) {
         side *= 2;
     }
     return side;
-}
-
-png_level resample_png_nearest(const png_pixels& image, uint32_t width, uint32_t height) {
-    const uint32_t components = image.components;
-    png_level level = {width, height, std::vector<uint8_t>(size_t(width) * height * components)};
-    std::vector<uint32_t> source_x(width);
-    for (uint32_t x = 0; x < width; ++x) {
-        source_x[x] = uint32_t((uint64_t(2 * x + 1) * image.width) / (uint64_t(2) * width));
-    }
-    uint8_t* out = level.bytes.data();
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t source_y =
-            uint32_t((uint64_t(2 * y + 1) * image.height) / (uint64_t(2) * height));
-        const uint8_t* row = image.bytes.data() + size_t(source_y) * image.width * components;
-        for (uint32_t x = 0; x < width; ++x) {
-            std::memcpy(out, row + size_t(source_x[x]) * components, components);
-            out += components;
-        }
-    }
-    return level;
 }
 
 png_level halve_png_level(const png_level& level, uint32_t components) {
@@ -322,20 +356,4 @@ png_level halve_png_level(const png_level& level, uint32_t components) {
         }
     }
     return half;
-}
-
-std::vector<png_level> prepare_png_levels(const png_pixels& image, uint32_t max_texture_size,
-                                          bool mipmaps) {
-    std::vector<png_level> levels;
-    const uint32_t width = png_texture_side(image.width, max_texture_size);
-    const uint32_t height = png_texture_side(image.height, max_texture_size);
-    if (width == image.width && height == image.height) {
-        levels.push_back({width, height, image.bytes});
-    } else {
-        levels.push_back(resample_png_nearest(image, width, height));
-    }
-    while (mipmaps && (levels.back().width > 1 || levels.back().height > 1)) {
-        levels.push_back(halve_png_level(levels.back(), image.components));
-    }
-    return levels;
 }

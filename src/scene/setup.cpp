@@ -10,17 +10,10 @@ int screen_width = 800;
 int screen_height = 600;
 GLuint bg_texture, fg_texture, scroll_texture;
 
-static struct {
-    // Receives each loaded image's description; shared by the three loads and never
-    // read. Written by setup_scene (main thread).
-    png_image_info image_info;
-} setup;
-
 // A missing or broken image leaves its layer drawn without a picture; say so once per
 // load (the loader's reason names the file), since the show goes on regardless.
 static GLuint load_scene_texture(const char* path) {
-    GLuint name = bind_png_texture(path, png_build_mipmaps, png_alpha, &setup.image_info, GL_REPEAT,
-                                   GL_NEAREST, GL_NEAREST);
+    GLuint name = load_png_texture(path);
     if (name == 0)
         std::fprintf(stderr, "vornhal: %s; that layer is drawn without its image\n",
                      png_failure_reason());

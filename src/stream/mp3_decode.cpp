@@ -25,12 +25,12 @@ struct mp3_decoder {
     mpg123_handle* handle;
     const unsigned char* data; // the caller's block; read by the reader callbacks
     size_t size;
-    size_t read_offset;  // reader position in data
-    int64_t file_rate;   // the file's own rate, fixed at open
-    int64_t phase_count; // filter phases: 44100 / gcd(file_rate, 44100)
+    size_t read_offset;         // reader position in data
+    int64_t file_rate;          // the file's own rate, fixed at open
+    int64_t phase_count;        // filter phases: 44100 / gcd(file_rate, 44100)
     std::vector<float> weights; // phase_count rows of taps weights
-    int64_t length;      // gapless output frames in the whole stream
-    int64_t position;    // next output frame read_mp3_frames delivers
+    int64_t length;             // gapless output frames in the whole stream
+    int64_t position;           // next output frame read_mp3_frames delivers
     std::vector<int16_t> input; // decoded file frames (stereo) from input_first on
     int64_t input_first;
     bool input_ended; // nothing more comes from the file until the next seek
@@ -126,7 +126,8 @@ mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char
             *reason = mpg123_plain_strerror(error);
         return nullptr;
     }
-    mp3_decoder* decoder = new mp3_decoder{handle, data, size, 0, 0, 0, {}, 0, 0, {}, 0, false, false};
+    mp3_decoder* decoder =
+        new mp3_decoder{handle, data, size, 0, 0, 0, {}, 0, 0, {}, 0, false, false};
 
     // Quiet: a damaged file is reported once by the caller, not frame by frame.
     // Gapless: position 0 is the first sample of the music, not the encoder's delay.

@@ -34,12 +34,12 @@ bool encode_mp3(const std::vector<int16_t>& samples, int rate_hz, int kbps,
     for (size_t at = 0; at < frames && ok; at += chunk_frames) {
         size_t count = std::min(chunk_frames, frames - at);
         short* first = const_cast<short*>(&samples[at * size_t(channels)]);
-        int bytes = channels == 1
-                        ? lame_encode_buffer(lame, first, nullptr, static_cast<int>(count),
-                                             encoded.data(), static_cast<int>(encoded.size()))
-                        : lame_encode_buffer_interleaved(lame, first, static_cast<int>(count),
-                                                         encoded.data(),
-                                                         static_cast<int>(encoded.size()));
+        int bytes =
+            channels == 1
+                ? lame_encode_buffer(lame, first, nullptr, static_cast<int>(count), encoded.data(),
+                                     static_cast<int>(encoded.size()))
+                : lame_encode_buffer_interleaved(lame, first, static_cast<int>(count),
+                                                 encoded.data(), static_cast<int>(encoded.size()));
         ok = bytes >= 0;
         if (ok)
             out.insert(out.end(), encoded.begin(), encoded.begin() + bytes);
