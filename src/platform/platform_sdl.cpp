@@ -1,8 +1,10 @@
 // The platform seam over SDL2. A fullscreen window is an SDL fullscreen window set to
 // the display mode found by platform_switch_display_mode; dialogs are SDL message boxes.
+// On X a watcher process (mode_guard.h) guards the desktop mode while it is switched.
 #include "platform/platform.h"
 
 #include "platform/host.h"
+#include "platform/mode_guard.h"
 
 #include <SDL.h>
 
@@ -142,6 +144,7 @@ void platform_close_display() {
     platform.display_open = false;
     platform.mode_switched = false;
     SDL_Quit();
+    stop_mode_guard();
 }
 
 bool platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon) {
@@ -164,6 +167,8 @@ bool platform_switch_display_mode(int width_px, int height_px, int bits) {
         if (mode.w == width_px && mode.h == height_px && mode_bits == bits) {
             platform.mode = mode;
             platform.mode_switched = true;
+            if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0)
+                start_mode_guard();
             return true;
         }
     }
@@ -174,6 +179,7 @@ void platform_restore_display_mode() {
     if (platform.window)
         SDL_SetWindowFullscreen(platform.window, 0);
     platform.mode_switched = false;
+    stop_mode_guard();
 }
 
 void platform_show_cursor(bool visible) {

@@ -19,10 +19,12 @@ x11_fail() {
 }
 
 # An X server with one screen of the given size (WxHxDEPTH) on a display number it picks;
-# servers started side by side can race for a number, so a silent one is replaced.
+# servers started side by side can race for a number, so a silent one is replaced. A
+# server command after the size (Xorg and its options) replaces Xvfb.
 x11_start() {
+    local server=(Xvfb -screen 0 "$1") && (($# > 1)) && server=("${@:2}")
     for _ in 1 2 3; do
-        Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp -noreset 3>"$x11_work/display" \
+        "${server[@]}" -displayfd 3 -nolisten tcp -noreset 3>"$x11_work/display" \
             2>"$x11_work/xvfb.log" &
         x11_server=$!
         for _ in $(seq 100); do
@@ -32,7 +34,7 @@ x11_start() {
         done
         kill "$x11_server" 2>/dev/null
     done
-    x11_fail "Xvfb did not start: $(cat "$x11_work/xvfb.log")"
+    x11_fail "${server[0]} did not start: $(cat "$x11_work/xvfb.log")"
 }
 
 # Runs a command in a directory, in the background and in a process group of its own
