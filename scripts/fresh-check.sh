@@ -45,17 +45,18 @@ port=80
     timeout 10 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null ||
     cannot_run "the mirror $host does not answer"
 
-root=""
+root="" bootstrap_dir="" job=""
 verdict_steps=()
 started=$SECONDS
 
 # Kills every process whose root directory is inside $1, then unmounts everything
 # mounted under it, deepest first. Fails when something stays mounted.
 release_root() {
-    local dir=$1 proc left=()
+    local dir=$1 proc proc_root left=()
     for _ in 1 2 3; do
         for proc in /proc/[0-9]*; do
-            [[ $(readlink "$proc/root" 2>/dev/null) == "$dir"* ]] || continue
+            proc_root=$(readlink "$proc/root" 2>/dev/null)
+            [[ $proc_root == "$dir" || $proc_root == "$dir"/* ]] || continue
             left+=("$(cat "$proc/comm" 2>/dev/null)")
             kill -9 "${proc#/proc/}" 2>/dev/null
         done
@@ -82,7 +83,9 @@ remove_root() {
 
 finish() {
     local status=$?
-    remove_root "$root" || status=1
+    [[ -n $job ]] && kill -9 -- "-$job" 2>/dev/null && wait "$job" 2>/dev/null
+    [[ -n $bootstrap_dir ]] && rm -f "$bootstrap_dir.log" "$tarball.part"
+    remove_root "$bootstrap_dir" && remove_root "$root" || status=1
     local summary verdict=PASS
     summary=$(printf '%s, ' "${verdict_steps[@]}")
     ((status == 0)) || verdict=FAIL
@@ -108,17 +111,30 @@ step() {
     fi
 }
 
+# Runs a command in a process group of its own and waits for it: a signal reaches the
+# trap at once, and the trap stops the whole group.
+in_background() {
+    setsid "$@" &
+    job=$!
+    wait $job
+    local status=$?
+    job=""
+    return $status
+}
+
 # The minimal root, bootstrapped once and kept as a tarball.
 bootstrap() {
     [[ -s $tarball ]] && return 0
-    local dir
-    dir=$(mktemp -d /var/tmp/vornhal-bootstrap.XXXXXX)
-    debootstrap --variant=minbase "$suite" "$dir" "$mirror" >"$dir.log" 2>&1 &&
-        tar -C "$dir" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
+    bootstrap_dir=$(mktemp -d /var/tmp/vornhal-bootstrap.XXXXXX)
+    local log=$bootstrap_dir.log
+    # (Redirected inside: a trap that runs while the function waits keeps its redirections.)
+    in_background sh -c 'exec debootstrap --variant=minbase "$@" >"$0" 2>&1' "$log" \
+        "$suite" "$bootstrap_dir" "$mirror" &&
+        tar -C "$bootstrap_dir" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
     local status=$?
-    ((status == 0)) || tail -n 20 "$dir.log"
-    remove_root "$dir"
-    rm -f "$dir.log" "$tarball.part"
+    ((status == 0)) || tail -n 20 "$log"
+    rm -f "$log" "$tarball.part"
+    remove_root "$bootstrap_dir" && bootstrap_dir=""
     return $status
 }
 
@@ -146,11 +162,9 @@ clone_head() {
 }
 
 # Runs a bash command line inside the root, in the clone, with a clean environment.
-# In the background, so that a signal reaches the trap at once.
 in_root() {
-    chroot "$root" /usr/bin/env -i HOME=/root PATH="$chroot_path" LANG=C.UTF-8 \
-        bash -c 'cd /root/vornhal && eval "$1"' in_root "$1" &
-    wait $!
+    in_background chroot "$root" /usr/bin/env -i HOME=/root PATH="$chroot_path" LANG=C.UTF-8 \
+        bash -c 'cd /root/vornhal && eval "$1"' in_root "$1"
 }
 
 # The README's first sh block: the play command, then the test command.
