@@ -2,8 +2,10 @@
 # Runs the README's two set-up commands on a machine that never had anything installed
 # by hand: a minimal Debian 12 root (debootstrap --variant=minbase, from the mirror apt
 # uses here) with a clean clone of HEAD in it. In order: the README's test command; then
-# its play command under Xvfb, where the fullscreen question is answered No, an
-# 800 x 600 "Vornhal" window must appear, and Escape must end the demo with status 0.
+# its play command in a second fresh root inside the first, so that the play list alone
+# is proven, shown on an Xvfb of the first root (X clients reach it through its abstract
+# socket, which no chroot hides): the fullscreen question is answered No, an 800 x 600
+# "Vornhal" window must appear, and Escape must end the demo with status 0.
 #
 # The bootstrapped root is kept as a tarball under /var/tmp and unpacked afresh each run.
 # Prints each step's time and a one-line verdict; exits 0 when everything passed, 1 on a
@@ -138,27 +140,25 @@ bootstrap() {
     return $status
 }
 
+# A fresh copy of the pristine root in the (existing, empty) directory $1, mounted and
+# with a clean clone of HEAD (the repository may be a worktree: its HEAD is the one
+# meant) in /root/vornhal.
 unpack() {
-    root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) &&
-        tar -C "$root" -xf "$tarball" &&
-        cp /etc/resolv.conf "$root/etc/resolv.conf" &&
+    local dir=$1 head
+    tar -C "$dir" -xf "$tarball" &&
+        cp /etc/resolv.conf "$dir/etc/resolv.conf" &&
         # No service starts inside the root: it is not a booted system.
-        printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" &&
-        chmod +x "$root/usr/sbin/policy-rc.d" &&
-        mount -t proc proc "$root/proc" &&
-        mount -t sysfs sysfs "$root/sys" &&
-        mount --bind /dev "$root/dev" &&
-        mount --bind /dev/pts "$root/dev/pts" &&
-        mount -t tmpfs shm "$root/dev/shm" &&
-        mount -t tmpfs tmp "$root/tmp"
-}
-
-# A clean clone of HEAD (the repository may be a worktree: its HEAD is the one meant).
-clone_head() {
-    local head
-    head=$(git -C "$repo" rev-parse HEAD) &&
-        git clone -q --no-checkout "$repo" "$root/root/vornhal" &&
-        git -C "$root/root/vornhal" checkout -q --detach "$head"
+        printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d" &&
+        chmod +x "$dir/usr/sbin/policy-rc.d" &&
+        mount -t proc proc "$dir/proc" &&
+        mount -t sysfs sysfs "$dir/sys" &&
+        mount --bind /dev "$dir/dev" &&
+        mount --bind /dev/pts "$dir/dev/pts" &&
+        mount -t tmpfs shm "$dir/dev/shm" &&
+        mount -t tmpfs tmp "$dir/tmp" &&
+        head=$(git -C "$repo" rev-parse HEAD) &&
+        git clone -q --no-checkout "$repo" "$dir/root/vornhal" &&
+        git -C "$dir/root/vornhal" checkout -q --detach "$head"
 }
 
 # Runs a bash command line inside the root, in the clone, with a clean environment.
@@ -180,13 +180,17 @@ read_readme_commands() {
 
 run_test_command() { in_root "${readme_commands[1]}"; }
 
-# The play command under Xvfb, driven as a user would, with the project's own helper.
+# The play command in a fresh root of its own (/play inside the test root, which has
+# Xvfb and xdotool), under Xvfb, driven as a user would, with the project's own helper.
+# The question waits for the install and the build.
 run_play_command() {
+    mkdir "$root/play" && unpack "$root/play" || return 1
     in_root "$(printf '%q ' bash -c '
         source tests/lib/x11.sh
         x11_start 1024x768x24
-        x11_launch . env SDL_AUDIODRIVER=dummy bash -c "$1"
-        box=$(x11_wait "Start FullScreen?" "" 600) || x11_fail "no fullscreen question"
+        x11_launch / chroot /play /usr/bin/env -i HOME=/root PATH="$PATH" LANG=C.UTF-8 \
+            DISPLAY="$DISPLAY" SDL_AUDIODRIVER=dummy bash -c "cd /root/vornhal && $1"
+        box=$(x11_wait "Start FullScreen?" "" 1800) || x11_fail "no fullscreen question"
         x11_press "$box" Escape
         win=$(x11_wait Vornhal) || x11_fail "no Vornhal window"
         size=$(x11_geometry "$win")
@@ -198,8 +202,7 @@ run_play_command() {
 }
 
 step bootstrap bootstrap
-step unpack unpack
-step clone clone_head
+step unpack eval 'root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) && unpack "$root"'
 step readme read_readme_commands
 step test run_test_command
 step play run_play_command
