@@ -22,7 +22,7 @@ static GLuint create_rectangle_target(int width, int height, const void* pixels)
     return name;
 }
 
-bool create_blur_targets() {
+void create_blur_targets() {
     // Both targets start black. Every call of apply_glow redefines each one before it
     // reads it, so should the zeros not fit in memory, undefined contents are just as
     // good and the targets are still created.
@@ -31,7 +31,6 @@ bool create_blur_targets() {
     blur_full_texture = create_rectangle_target(screen_width, screen_height, zeros);
     blur_half_texture = create_rectangle_target(screen_width / 2, screen_height / 2, zeros);
     std::free(zeros);
-    return true;
 }
 
 void draw_screen_quad(int width, int height, int offset_s, int offset_t) {

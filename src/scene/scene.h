@@ -6,8 +6,8 @@
 
 // The render size the glow's textures and viewports use. Fixed for the whole run;
 // window resizes do not change it.
-extern int screen_width;  // 800
-extern int screen_height; // 600
+constexpr int screen_width = 800;
+constexpr int screen_height = 600;
 
 // Image textures, loaded anew by every setup_scene (0 when an image failed to load).
 extern GLuint bg_texture;
@@ -15,8 +15,8 @@ extern GLuint fg_texture;
 extern GLuint scroll_texture;
 
 // Prepares a freshly created context: fixed state, textures, soundtrack, blur targets.
-// Never fails; returns true.
-bool setup_scene();
+// Never fails: a missing image leaves its layer untextured, missing music a silent clock.
+void setup_scene();
 
 // Samples the demo clock and draws one complete picture into the back buffer (not
 // presented). Returns false once the show is over (show_is_over), else true.
@@ -53,6 +53,6 @@ void push_ortho_640x480();
 // Glow post-process and its two copy textures.
 extern GLuint blur_full_texture;
 extern GLuint blur_half_texture;
-bool create_blur_targets(); // never fails
+void create_blur_targets();
 void draw_screen_quad(int width, int height, int offset_s, int offset_t);
 void apply_glow(float radius, float multiply_passes, float strength, float gain);

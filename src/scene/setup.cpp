@@ -6,8 +6,6 @@
 #include <GL/glu.h>
 #include <cstdio>
 
-int screen_width = 800;
-int screen_height = 600;
 GLuint bg_texture, fg_texture, scroll_texture;
 
 // A missing or broken image leaves its layer drawn without a picture; say so once per
@@ -20,7 +18,7 @@ static GLuint load_scene_texture(const char* path) {
     return name;
 }
 
-bool setup_scene() {
+void setup_scene() {
     glShadeModel(GL_SMOOTH);
     glClearColor(0.0f, 0.0f, 0.0f, 0.5f);
     glClearDepth(1.0f);
@@ -36,7 +34,6 @@ bool setup_scene() {
 
     start_soundtrack();
     create_blur_targets();
-    return true;
 }
 
 void set_perspective_view(int width, int height) {

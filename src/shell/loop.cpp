@@ -21,8 +21,6 @@ struct loop_state {
 loop_state loop;
 
 constexpr const char* window_title = "Vornhal";
-constexpr int window_width_px = 800;
-constexpr int window_height_px = 600;
 constexpr int window_bits = 32;
 
 constexpr int key_seek_forward = 'm';
@@ -37,7 +35,7 @@ constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 
 bool open_demo_window() {
-    return open_gl_window(window_title, window_width_px, window_height_px, window_bits, fullscreen);
+    return open_gl_window(window_title, screen_width, screen_height, window_bits, fullscreen);
 }
 
 // Whether the loop acts on a key this pass: held now, or tapped since the last pass.

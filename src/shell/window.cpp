@@ -50,8 +50,7 @@ bool open_gl_window(const char* title, int width, int height, int bits, bool ful
     }
 
     resize_view(width, height);
-    if (!setup_scene())
-        return fail_open("Initialization Failed.");
+    setup_scene();
     return true;
 }
 
