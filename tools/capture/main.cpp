@@ -10,9 +10,9 @@ static const char usage[] =
     "\n"
     "  frame MS OUT.png\n"
     "      one frame, the picture the demo shows at MS milliseconds\n"
-    "  video OUT.mp4 [--fps N] [--from MS] [--to MS] [--null]\n"
+    "  video OUT.mp4 [--fps N] [--from MS] [--to MS] [--jobs N] [--null]\n"
     "      the show with its soundtrack, encoded as a video\n"
-    "  frames DIR [--fps N] [--from MS] [--to MS]\n"
+    "  frames DIR [--fps N] [--from MS] [--to MS] [--jobs N]\n"
     "      the show as numbered PNG files\n"
     "\n"
     "Each command reads data/ below the working directory; COMMAND --help tells more.\n";
