@@ -19,14 +19,12 @@ enum class event_kind {
     key_up,      // key released
     activated,   // the window is up and may be drawn (restored, or focus came or went)
     minimised,   // the window is minimised; nothing of it is seen
-    resized,     // the client area has a new size
     close_asked, // the user asked to close the window
 };
 
 struct platform_event {
     event_kind kind;
-    int key;                 // key_down, key_up: the key's code
-    int width_px, height_px; // resized: the new client size
+    int key; // key_down, key_up: the key's code
 };
 
 enum class dialog_icon { question, warning, stop, information };
@@ -60,6 +58,10 @@ window_step platform_create_window(const char* title, int width_px, int height_p
 bool platform_destroy_window();
 // Presents the back buffer; nothing without a window.
 void platform_swap_buffers();
+// The window's drawable in pixels as it really is now, which may differ from the size
+// asked for (a resized window, a compositor's fullscreen, a HiDPI screen); 0 x 0
+// without a window.
+void platform_drawable_size(int& width_px, int& height_px);
 
 // The next event: waits up to wait_ms for one (0: only takes one already pending).
 bool platform_next_event(platform_event& event, int wait_ms);

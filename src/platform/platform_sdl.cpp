@@ -52,11 +52,6 @@ bool translate_event(const SDL_Event& sdl, platform_event& event) {
         case SDL_WINDOWEVENT_CLOSE:
             event.kind = event_kind::close_asked;
             return true;
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-            event.kind = event_kind::resized;
-            event.width_px = sdl.window.data1;
-            event.height_px = sdl.window.data2;
-            return true;
         case SDL_WINDOWEVENT_MINIMIZED:
             event.kind = event_kind::minimised;
             return true;
@@ -190,7 +185,7 @@ window_step platform_create_window(const char* title, int width_px, int height_p
                                    bool fullscreen) {
     // X fixes a window's visual when it is created, so the format comes first.
     set_gl_surface_attributes();
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
     if (fullscreen)
         flags |= platform.mode_switched ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
     else
@@ -234,6 +229,12 @@ bool platform_destroy_window() {
 void platform_swap_buffers() {
     if (platform.window)
         SDL_GL_SwapWindow(platform.window);
+}
+
+void platform_drawable_size(int& width_px, int& height_px) {
+    width_px = height_px = 0;
+    if (platform.window)
+        SDL_GL_GetDrawableSize(platform.window, &width_px, &height_px);
 }
 
 bool platform_next_event(platform_event& event, int wait_ms) {

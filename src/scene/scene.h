@@ -14,8 +14,9 @@ extern GLuint bg_texture;
 extern GLuint fg_texture;
 extern GLuint scroll_texture;
 
-// Prepares a freshly created context: fixed state, textures, soundtrack, blur targets.
-// Never fails: a missing image leaves its layer untextured, missing music a silent clock.
+// Prepares a freshly created context: the render target, fixed state, textures,
+// soundtrack, blur targets. Never fails: a missing image leaves its layer untextured,
+// missing music a silent clock.
 void setup_scene();
 
 // Samples the demo clock and draws one complete picture into the back buffer (not
@@ -49,6 +50,23 @@ void draw_fg_overlay();
 void draw_scroll_overlay();
 void draw_letterbox();
 void push_ortho_640x480();
+
+// The render target: an offscreen framebuffer of the render size that every frame is
+// drawn into, left bound for reading and drawing. Without framebuffers on the context
+// (said once on standard error) frames go straight to the window, unscaled.
+void create_render_target();
+// Where the picture lands on a drawable of that size: scaled uniformly to fit, centred,
+// in whole pixels (all zero for an empty drawable). Pure.
+struct present_rect {
+    int x, y, width_px, height_px;
+};
+present_rect fit_render_size(int drawable_width_px, int drawable_height_px);
+// Puts the finished frame onto the window's drawable (the real size in pixels, not the
+// size asked for) over black, every pixel opaque; a plain copy at the render size.
+// Does not swap buffers.
+void present_frame(int drawable_width_px, int drawable_height_px);
+// Reads back width x height RGB pixels of the presented picture, bottom row first.
+void read_presented_frame(int width_px, int height_px, unsigned char* rgb);
 
 // Glow post-process and its two copy textures.
 extern GLuint blur_full_texture;

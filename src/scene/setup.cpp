@@ -19,6 +19,7 @@ static GLuint load_scene_texture(const char* path) {
 }
 
 void setup_scene() {
+    create_render_target();
     glShadeModel(GL_SMOOTH);
     glClearColor(0.0f, 0.0f, 0.0f, 0.5f);
     glClearDepth(1.0f);

@@ -48,6 +48,15 @@ int seek_target_ms(float offset_ms) {
     return static_cast<int>(static_cast<double>(demo_time_ms) + offset_ms);
 }
 
+// The frame fills the window's drawable, whatever its size, and is swapped in. While
+// minimised the last frame drawn is presented again.
+void present_window() {
+    int width_px = 0, height_px = 0;
+    platform_drawable_size(width_px, height_px);
+    present_frame(width_px, height_px);
+    platform_swap_buffers();
+}
+
 bool is_key(int key) {
     return key >= 0 && key < key_count;
 }
@@ -72,9 +81,6 @@ void window_proc(const platform_event& event) {
     case event_kind::key_up:
         if (is_key(event.key))
             key_down[event.key] = false;
-        break;
-    case event_kind::resized:
-        resize_view(event.width_px, event.height_px);
         break;
     }
 }
@@ -109,7 +115,7 @@ int run_demo() {
         if ((window_active && !draw_frame()) || acted_on(key_escape))
             done = true;
         else
-            platform_swap_buffers();
+            present_window();
 
         // The seek keys act on the clock of the last drawn frame.
         if (acted_on(key_seek_forward))

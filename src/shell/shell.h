@@ -23,13 +23,14 @@ bool open_gl_window(const char* title, int width, int height, int bits, bool ful
 // window; a context that would not let go is reported and the rest still released.
 void close_gl_window();
 
-// Viewport and a 45-degree perspective for a client area; a height of 0 counts as 1.
-// Needs a current GL context.
+// Viewport and a 45-degree perspective for the render size the frame is drawn at; a
+// height of 0 counts as 1. The window's size never changes it: that only changes how
+// the finished frame is presented. Needs a current GL context.
 void resize_view(int width, int height);
 
 // The whole program: asks for fullscreen, opens the window, runs the loop. Returns
 // the process exit status: 0 when the show ended normally, 1 when it could not run.
 int run_demo();
 
-// Handles one event of the window: keys, activation, resizes, the close request.
+// Handles one event of the window: keys, activation, the close request.
 void window_proc(const platform_event& event);

@@ -95,6 +95,10 @@ bool platform_destroy_window() {
 void platform_swap_buffers() {
     ++scripted.swaps;
 }
+void platform_drawable_size(int& width_px, int& height_px) {
+    width_px = scripted.windows_open ? 800 : 0;
+    height_px = scripted.windows_open ? 600 : 0;
+}
 
 bool platform_next_event(platform_event& event, int wait_ms) {
     if (wait_ms > 0)

@@ -1,0 +1,103 @@
+// The render target and the present step. Every frame is drawn at the render size
+// (screen_width x screen_height) into an offscreen framebuffer, whatever the window's
+// size, so the layers, the glow and the letterbox always see the viewport and the
+// projection they were made for. Presenting scales that one picture uniformly onto the
+// window's real drawable, centred, with black bars where the aspects differ; at the
+// render size it is a plain copy, pixel for pixel.
+#define GL_GLEXT_PROTOTYPES 1
+#include "scene/scene.h"
+
+#include <GL/glext.h>
+#include <cstdio>
+
+namespace {
+
+struct render_target_state {
+    GLuint framebuffer; // 0 when the context offers none: frames go to the window directly
+    GLuint colour;      // renderbuffers of the framebuffer, render size
+    GLuint depth;
+};
+// Written by create_render_target on each new context; read by present_frame.
+render_target_state target;
+
+} // namespace
+
+present_rect fit_render_size(int drawable_width_px, int drawable_height_px) {
+    if (drawable_width_px <= 0 || drawable_height_px <= 0)
+        return {0, 0, 0, 0};
+    // Compared in whole numbers: which side limits the scale, then the other side
+    // rounded to the nearest pixel.
+    const long long w = drawable_width_px, h = drawable_height_px;
+    present_rect rect;
+    if (w * screen_height <= h * screen_width) {
+        rect.width_px = drawable_width_px;
+        rect.height_px = static_cast<int>((w * screen_height * 2 + screen_width) /
+                                          (2LL * screen_width));
+    } else {
+        rect.height_px = drawable_height_px;
+        rect.width_px = static_cast<int>((h * screen_width * 2 + screen_height) /
+                                         (2LL * screen_height));
+    }
+    rect.x = (drawable_width_px - rect.width_px) / 2;
+    rect.y = (drawable_height_px - rect.height_px) / 2;
+    return rect;
+}
+
+void create_render_target() {
+    // The surface format of the window (host.h): 8 bits a channel and a 16-bit depth.
+    target = {};
+    glGenFramebuffers(1, &target.framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+    glGenRenderbuffers(1, &target.colour);
+    glBindRenderbuffer(GL_RENDERBUFFER, target.colour);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, screen_width, screen_height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, target.colour);
+    glGenRenderbuffers(1, &target.depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, target.depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, screen_width, screen_height);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target.depth);
+    if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        // Drawn straight into the window, the picture is still right at the render size.
+        std::fprintf(stderr, "vornhal: no offscreen framebuffer on this GL; the picture is not "
+                             "scaled to the window\n");
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        glDeleteFramebuffers(1, &target.framebuffer);
+        glDeleteRenderbuffers(1, &target.colour);
+        glDeleteRenderbuffers(1, &target.depth);
+        target = {};
+        glGetError(); // the calls of a GL without framebuffers only raised errors
+    }
+}
+
+void present_frame(int drawable_width_px, int drawable_height_px) {
+    if (target.framebuffer == 0)
+        return;
+    // Expects: the finished frame in the render target, bound for reading and drawing.
+    // Leaves: the same bindings and clear colour; the window's drawable holds the
+    // picture over black, every pixel opaque.
+    GLfloat clear_colour[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    const present_rect rect = fit_render_size(drawable_width_px, drawable_height_px);
+    if (rect.width_px > 0 && rect.height_px > 0) {
+        const bool same_size = rect.width_px == screen_width && rect.height_px == screen_height;
+        glBlitFramebuffer(0, 0, screen_width, screen_height, rect.x, rect.y, rect.x + rect.width_px,
+                          rect.y + rect.height_px, GL_COLOR_BUFFER_BIT,
+                          same_size ? GL_NEAREST : GL_LINEAR);
+        // The frame's own alpha means nothing to a desktop, which would see through it.
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    }
+    glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.framebuffer);
+}
+
+void read_presented_frame(int width_px, int height_px, unsigned char* rgb) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width_px, height_px, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+}
