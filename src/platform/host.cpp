@@ -4,7 +4,12 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <unistd.h>
+
+// Written by choose_data_dir at start; read by data_file_path.
+static std::string data_dir = "data";
 
 int64_t monotonic_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -40,4 +45,51 @@ void set_gl_surface_attributes() {
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, gl_depth_bits);
     SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+}
+
+static bool holds_data(const std::string& dir) {
+    for (const char* name : data_file_names)
+        if (access((dir + "/" + name).c_str(), F_OK) == 0)
+            return true;
+    return false;
+}
+
+// The folder of the running executable, or empty when the system will not say.
+static std::string executable_dir() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0)
+        return {};
+    std::string exe(path, static_cast<size_t>(length));
+    return exe.substr(0, exe.rfind('/'));
+}
+
+bool choose_data_dir(const char* program, const char* dir_option) {
+    std::vector<std::string> places;
+    if (dir_option) {
+        places.push_back(dir_option);
+    } else {
+        places.push_back("data");
+        const std::string exe_dir = executable_dir();
+        if (!exe_dir.empty()) {
+            places.push_back(exe_dir + "/../share/vornhal/data");
+            places.push_back(exe_dir + "/data");
+        }
+    }
+    for (const std::string& place : places)
+        if (holds_data(place)) {
+            data_dir = place;
+            return true;
+        }
+    std::string looked;
+    for (const std::string& place : places)
+        looked += (looked.empty() ? "" : ", ") + place;
+    std::fprintf(stderr, "%s: no data files (bg.png, fg.png, trelm.png, music.mp3) in %s\n",
+                 program, looked.c_str());
+    data_dir = dir_option ? dir_option : "data";
+    return false;
+}
+
+std::string data_file_path(const char* name) {
+    return data_dir + "/" + name;
 }

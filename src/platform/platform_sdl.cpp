@@ -1,6 +1,9 @@
 // The platform seam over SDL2. A fullscreen window is an SDL fullscreen window set to
 // the display mode found by platform_switch_display_mode; dialogs are SDL message boxes.
 // On X a watcher process (mode_guard.h) guards the desktop mode while it is switched.
+// On Wayland the window outlives its GL context: SDL cannot destroy one window there and
+// make another without crashing in a late decoration callback, so the next window is
+// the same one, switched between fullscreen and framed.
 #include "platform/platform.h"
 
 #include "platform/host.h"
@@ -18,6 +21,8 @@ struct platform_state {
     SDL_DisplayMode mode;  // that mode; written by platform_switch_display_mode
     SDL_Window* window;    // written by platform_create_window / platform_destroy_window
     SDL_GLContext context; // written by platform_create_window / platform_destroy_window
+    bool keep_window;      // windows are reused (Wayland); written by platform_open_display
+    SDL_Window* kept;      // a window without context waiting for reuse; create / destroy
 };
 platform_state platform;
 
@@ -128,12 +133,16 @@ bool platform_open_display() {
     }
     // The show runs without a screen saver or a monitor power-down.
     SDL_DisableScreenSaver();
+    platform.keep_window = driver && SDL_strcmp(driver, "wayland") == 0;
     platform.display_open = true;
     return true;
 }
 
 void platform_close_display() {
     platform_destroy_window();
+    if (platform.kept)
+        SDL_DestroyWindow(platform.kept);
+    platform.kept = nullptr;
     if (platform.display_open)
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     platform.display_open = false;
@@ -185,16 +194,29 @@ window_step platform_create_window(const char* title, int width_px, int height_p
                                    bool fullscreen) {
     // X fixes a window's visual when it is created, so the format comes first.
     set_gl_surface_attributes();
-    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
-    if (fullscreen)
-        flags |= platform.mode_switched ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
-    else
-        flags |= SDL_WINDOW_RESIZABLE;
-    platform.window = SDL_CreateWindow(title, 0, 0, width_px, height_px, flags);
-    if (!platform.window)
-        return window_step::window;
-    if (fullscreen && platform.mode_switched &&
-        SDL_SetWindowDisplayMode(platform.window, &platform.mode) != 0) {
+    const bool mode_fullscreen = fullscreen && platform.mode_switched;
+    if (platform.kept) {
+        platform.window = platform.kept;
+        platform.kept = nullptr;
+        SDL_SetWindowTitle(platform.window, title);
+        if (!fullscreen) {
+            SDL_SetWindowFullscreen(platform.window, 0);
+            SDL_SetWindowBordered(platform.window, SDL_TRUE);
+            SDL_SetWindowResizable(platform.window, SDL_TRUE);
+            SDL_SetWindowSize(platform.window, width_px, height_px);
+        }
+    } else {
+        Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
+        if (fullscreen)
+            flags |= mode_fullscreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
+        else
+            flags |= SDL_WINDOW_RESIZABLE;
+        platform.window = SDL_CreateWindow(title, 0, 0, width_px, height_px, flags);
+        if (!platform.window)
+            return window_step::window;
+    }
+    if (mode_fullscreen && (SDL_SetWindowDisplayMode(platform.window, &platform.mode) != 0 ||
+                            SDL_SetWindowFullscreen(platform.window, SDL_WINDOW_FULLSCREEN) != 0)) {
         platform_destroy_window();
         return window_step::window;
     }
@@ -220,7 +242,9 @@ bool platform_destroy_window() {
         SDL_GL_DeleteContext(platform.context);
         platform.context = nullptr;
     }
-    if (platform.window)
+    if (platform.window && platform.keep_window)
+        platform.kept = platform.window;
+    else if (platform.window)
         SDL_DestroyWindow(platform.window);
     platform.window = nullptr;
     return let_go;

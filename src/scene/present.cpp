@@ -56,6 +56,12 @@ void create_render_target() {
     glBindRenderbuffer(GL_RENDERBUFFER, target.depth);
     glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, screen_width, screen_height);
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target.depth);
+    // Mesa rasterises into a window's buffer upside down in memory, which settles a few
+    // edge pixels differently; a framebuffer stored the same way draws the very same
+    // bytes as a window of the render size would. Other GLs only raise an error here.
+    constexpr GLenum flip_y_mesa = 0x8BBB; // GL_MESA_framebuffer_flip_y
+    glFramebufferParameteri(GL_FRAMEBUFFER, flip_y_mesa, GL_TRUE);
+    glGetError();
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         // Drawn straight into the window, the picture is still right at the render size.
         std::fprintf(stderr, "vornhal: no offscreen framebuffer on this GL; the picture is not "

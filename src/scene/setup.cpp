@@ -1,5 +1,6 @@
 // Scene setup on a fresh context and the composition of one frame.
 #include "scene/scene.h"
+#include "platform/host.h"
 #include "pngload/png_texture.h"
 #include "sound/soundtrack.h"
 
@@ -10,8 +11,8 @@ GLuint bg_texture, fg_texture, scroll_texture;
 
 // A missing or broken image leaves its layer drawn without a picture; say so once per
 // load (the loader's reason names the file), since the show goes on regardless.
-static GLuint load_scene_texture(const char* path) {
-    GLuint name = load_png_texture(path);
+static GLuint load_scene_texture(const char* file_name) {
+    GLuint name = load_png_texture(data_file_path(file_name).c_str());
     if (name == 0)
         std::fprintf(stderr, "vornhal: %s; that layer is drawn without its image\n",
                      png_failure_reason());
@@ -29,9 +30,9 @@ void setup_scene() {
 
     // Each setup runs on a new context, so the names of the previous one are simply
     // replaced.
-    bg_texture = load_scene_texture("data/bg.png");
-    fg_texture = load_scene_texture("data/fg.png");
-    scroll_texture = load_scene_texture("data/trelm.png");
+    bg_texture = load_scene_texture("bg.png");
+    fg_texture = load_scene_texture("fg.png");
+    scroll_texture = load_scene_texture("trelm.png");
 
     start_soundtrack();
     create_blur_targets();

@@ -85,7 +85,7 @@ void window_proc(const platform_event& event) {
     }
 }
 
-int run_demo() {
+int run_demo(start_choice start) {
     fullscreen = true;
     window_active = true;
     loop = {};
@@ -95,8 +95,10 @@ int run_demo() {
     if (!platform_open_display())
         return exit_failed;
 
-    if (!platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
-                             dialog_icon::question))
+    if (start == start_choice::window ||
+        (start == start_choice::ask &&
+         !platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
+                              dialog_icon::question)))
         fullscreen = false;
 
     if (!open_demo_window()) {

@@ -28,9 +28,25 @@ void close_gl_window();
 // the finished frame is presented. Needs a current GL context.
 void resize_view(int width, int height);
 
-// The whole program: asks for fullscreen, opens the window, runs the loop. Returns
-// the process exit status: 0 when the show ended normally, 1 when it could not run.
-int run_demo();
+// How the show starts: asking the user, as it always has, or as answered in advance.
+enum class start_choice { ask, fullscreen, window };
+
+// What the command line asks for; problem and argument say what was wrong with it.
+struct command_line {
+    start_choice start = start_choice::ask;
+    const char* data_dir = nullptr; // --data DIR
+    const char* problem = nullptr;
+    const char* argument = nullptr;
+};
+enum class command_line_action { run, help, version, usage_error };
+command_line_action parse_command_line(int argc, char** argv, command_line& options);
+extern const char vornhal_usage[];
+extern const char vornhal_version[];
+
+// The whole program: asks for fullscreen (unless answered in advance), opens the
+// window, runs the loop. Returns the process exit status: 0 when the show ended
+// normally, 1 when it could not run.
+int run_demo(start_choice start = start_choice::ask);
 
 // Handles one event of the window: keys, activation, the close request.
 void window_proc(const platform_event& event);

@@ -31,9 +31,6 @@ static struct {
     bool exit_hook_set; // close_sound_at_exit is registered; start_soundtrack sets it
 } soundtrack;
 
-static const char* const music_path = "data/music.mp3";
-// Larger than any soundtrack could be; a bigger file is refused, not read.
-constexpr size_t max_music_bytes = size_t(256) << 20;
 
 // The audio thread reads music_file until the device is closed. A process that leaves
 // without stop_soundtrack would free the file under it while static objects are
@@ -57,11 +54,14 @@ void start_soundtrack() {
     if (!have_output)
         fprintf(stderr, "vornhal: %s; the show runs without sound\n", sound_error());
     // The file is read even without an output, so that a missing one is still told.
-    if (!read_whole_file(music_path, soundtrack.music_file, max_music_bytes)) {
+    const std::string music_path = data_file_path(music_file_name);
+    if (!read_whole_file(music_path.c_str(), soundtrack.music_file, max_music_bytes)) {
+        // Kept exactly: the two lines the program has always printed for missing music.
         printf("Error!\n");
         printf("File Not Found\n");
         fflush(stdout);
-        fprintf(stderr, "vornhal: cannot read %s; the show runs without sound\n", music_path);
+        fprintf(stderr, "vornhal: cannot read %s; the show runs without sound\n",
+                music_path.c_str());
         sound_close();
         return;
     }
@@ -70,7 +70,7 @@ void start_soundtrack() {
     soundtrack.playing = sound_play(soundtrack.music_file.data(), soundtrack.music_file.size());
     if (!soundtrack.playing) {
         fprintf(stderr, "vornhal: %s cannot be played (%s); the show runs without sound\n",
-                music_path, sound_error());
+                music_path.c_str(), sound_error());
         sound_close();
     }
 }

@@ -1,20 +1,32 @@
-// vornhal-capture: renders the demo's frames offline, with no display.
+// vornhal-capture: the demo's frames rendered offline, with no display, by worker
+// processes that each hold an offscreen GL context; this process only relays their
+// frames, in order, to the encoder or to picture files. Main thread only.
 #pragma once
 
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <string>
+#include <sys/types.h>
 #include <vector>
 
-// Opens an 800 x 600 GL context on SDL's offscreen driver and runs the demo's own
-// scene setup on it with the clock held (no sound output). On failure prints one line
-// to standard error and returns false.
-bool open_capture_context();
-void close_capture_context();
-
-// Renders, through the demo's own frame code, the picture the demo presents when its
-// clock reads ms, and reads it back as RGB, top row first (800 * 600 * 3 bytes).
-// Returns what draw_frame returned: false once the show is over at that time.
-bool render_capture_frame(int ms, std::vector<unsigned char>& rgb);
+// What one command line asks for.
+struct capture_request {
+    const char* command = nullptr; // frame, video, frames, or the internal render-worker
+    const char* output = nullptr;  // OUT.png, OUT.mp4 or DIR; null for video --null
+    int frame_ms = 0;              // frame: the clock of the one frame
+    int fps = 60;
+    int from_ms = 0;
+    int to_ms = -1;           // -1: up to the show's end
+    int jobs = 0;             // rendering processes; 0: one per core
+    bool null_output = false; // video: render only, write nothing
+    int width_px = 0;         // the size frames come out at (--size); the render size
+    int height_px = 0;        //   when none was asked for
+    const char* data_dir = nullptr; // --data; workers get the folder chosen for them
+    // render-worker: which frames of the span, and how many in all.
+    int worker_first = 0, worker_stride = 1;
+    int64_t frame_count = 0;
+};
 
 // The frames a capture takes: count frames at fps frames a second from from_ms on.
 struct frame_span {
@@ -27,30 +39,83 @@ struct frame_span {
 inline int frame_time_ms(const frame_span& span, int64_t index) {
     return span.from_ms + static_cast<int>(index * 1000 / span.fps);
 }
+inline size_t frame_bytes(const capture_request& request) {
+    return static_cast<size_t>(request.width_px) * request.height_px * 3;
+}
 
-// Render workers (--jobs N): child processes with a context each, worker k rendering
-// frames k, k + jobs, k + 2 jobs, ... and sending each whole down a pipe of its own,
-// where it waits until this process reads it. Main thread only; no other thread may
-// run while they start, and this process must not have a GL context of its own.
-// Starting fails (one line to standard error) only when a process or pipe cannot be
-// made; a worker that fails later is reported by receive_worker_frame.
-bool start_render_workers(const frame_span& span, int jobs);
-// Reads frame index, the next in order, into rgb (800 * 600 * 3 bytes, top row first).
-// False when interrupted becomes set (nothing said) or the worker died or sent a short
-// frame (one line naming it).
-bool receive_worker_frame(int64_t index, std::vector<unsigned char>& rgb,
-                          const volatile std::sig_atomic_t& interrupted);
-// Ends every worker and reaps it: kills them when abandon is set, else waits for them
-// to finish their share. False with one line when a worker, not abandoned, failed.
+// Set by SIGINT and SIGTERM once install_interrupt_handlers has run; blocking reads and
+// writes of the relay then end with EINTR.
+extern volatile std::sig_atomic_t capture_interrupted;
+void install_interrupt_handlers();
+
+// --- Child processes (child.cpp) --------------------------------------------------------
+
+// Starts argv in a process group of its own (a Ctrl-C at the terminal reaches only the
+// capture, which decides what becomes of it), reading in_fd, writing out_fd and its
+// errors to err_fd (-1: /dev/null for any of them), with default signal handling; it
+// dies with the capture even when that is killed outright. One line and false when it
+// cannot be started.
+bool start_child(const std::vector<std::string>& argv, int in_fd, int out_fd, int err_fd,
+                 pid_t& pid);
+// Waits for the child and says how it ended ("was killed by signal 9 (Killed)"); empty
+// when it exited with status 0.
+std::string wait_for_exit(pid_t pid);
+// A file to hold a child's standard error, and its last non-empty line, for quoting.
+FILE* open_diagnostics();
+std::string last_line_of(FILE* file);
+// Writes all of bytes; false when the reader has gone or a signal interrupted it.
+bool write_whole(int fd, const unsigned char* bytes, size_t size);
+// Full path of the executable `name` found on PATH; empty when there is none.
+std::string find_on_path(const char* name);
+
+// Files appear under their final names only once complete: they are written under a
+// unique temporary name beside it (so the rename cannot cross devices), then published
+// with the permissions a plainly created file would have. False with errno set.
+bool make_temporary(const std::string& final_path, const char* suffix, std::string& temp_path);
+bool publish(const std::string& temp_path, const std::string& final_path);
+
+// --- Rendering (render.cpp) -------------------------------------------------------------
+
+// The render-worker command, in the worker process: renders its share of the span at
+// the request's size and writes each frame whole, RGB with the top row first, to
+// standard output. Returns the process exit status.
+int run_render_worker(const capture_request& request);
+// Starts the workers for the span, one per job: worker k renders frames k, k + jobs, ...
+// False (one line said) when one cannot be started.
+bool start_render_workers(const capture_request& request, const frame_span& span, int jobs);
+// Reads frame index, the next in order, into rgb. False when the run was interrupted
+// (nothing said) or its worker died or sent a short frame (one line naming it).
+bool receive_frame(int64_t index, std::vector<unsigned char>& rgb);
+// Ends every worker: kills them when abandon is set, else waits for them to finish.
+// False with one line when a worker, not abandoned, failed.
 bool stop_render_workers(bool abandon);
 // CPUs this process may run on; at least 1.
 int usable_cores();
 
-// Writes width x height RGB pixels, top row first, as a PNG. One line to standard
-// error and false on failure.
-bool write_rgb_png(const char* path, const unsigned char* rgb, int width, int height);
+// Writes width x height RGB pixels, top row first, as a PNG through a temporary file.
+// One line to standard error and false on failure.
+bool write_rgb_png(const std::string& path, const unsigned char* rgb, int width, int height);
 
-// Subcommands; each returns the process exit status.
-int run_frame_command(int argc, char** argv);  // frame MS OUT.png
-int run_video_command(int argc, char** argv);  // video OUT.mp4 [--fps N] [--from MS] [--to MS]
-int run_frames_command(int argc, char** argv); // frames DIR [--fps N] [--from MS] [--to MS]
+// --- Encoding (encoder.cpp) -------------------------------------------------------------
+
+// Decodes the soundtrack span of the frames into a WAV at audio_path: exactly as long as
+// the frames, as the demo plays it from the first frame's moment. A soundtrack that
+// cannot be read leaves the video silent, with one warning. False when the WAV cannot
+// be written (said).
+bool write_soundtrack_span(const capture_request& request, const frame_span& span,
+                           const std::string& audio_path);
+// Starts ffmpeg reading the request's RGB frames on a pipe and writing video_path.
+bool start_encoder(const capture_request& request, const std::string& ffmpeg,
+                   const std::string& video_path, const std::string& audio_path);
+// One frame into the encoder's pipe; false once ffmpeg stopped reading or on interrupt.
+bool write_encoder_frame(const std::vector<unsigned char>& rgb);
+// Closes the pipe and waits for ffmpeg. True only for a complete encode; otherwise, when
+// report is set, one line with ffmpeg's own last complaint. abandon kills it first.
+bool finish_encoder(bool abandon, bool report);
+
+// --- Commands (commands.cpp) ------------------------------------------------------------
+
+// Each returns the process exit status: 0 done, 1 failed (said), 130 interrupted.
+int run_frame_command(const capture_request& request);
+int run_video_command(const capture_request& request);
+int run_frames_command(const capture_request& request);

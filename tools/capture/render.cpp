@@ -1,0 +1,238 @@
+// Rendering for vornhal-capture. llvmpipe spreads one small frame over its threads
+// poorly, but frames are pure functions of their time, so the capture starts worker
+// processes (this same program, as `render-worker`), each with an offscreen context of
+// its own, each rendering every Nth frame and writing it whole to its standard output.
+// The pipe and the one frame a worker may hold while it waits bound the memory however
+// long the show.
+#include "capture.h"
+
+#include "platform/host.h"
+#include "scene/scene.h"
+#include "sound/soundtrack.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <png.h>
+#include <poll.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace {
+
+struct render_worker {
+    pid_t pid;         // the child; -1 once reaped
+    int frame_fd;      // read end of its standard output
+    FILE* diagnostics; // its standard error, quoted when it fails
+};
+
+struct render_state {
+    std::vector<render_worker> workers; // start fills, stop empties
+    size_t frame_bytes;                 // the size of every frame; written by start
+};
+render_state pool;
+
+// Opens a hidden window of the output size on SDL's offscreen driver with the demo's
+// own surface format, and runs the demo's scene setup on it with the clock held (no
+// sound output). One line and false on failure.
+bool open_render_context(int width_px, int height_px) {
+    // A renderer with no display by nature; a driver named in the environment wins.
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "vornhal-capture: cannot start SDL video: %s\n", SDL_GetError());
+        return false;
+    }
+    set_gl_surface_attributes();
+    SDL_Window* window = SDL_CreateWindow("Vornhal", SDL_WINDOWPOS_UNDEFINED,
+                                          SDL_WINDOWPOS_UNDEFINED, width_px, height_px,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
+    if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
+        std::fprintf(stderr, "vornhal-capture: cannot create a GL context: %s\n", SDL_GetError());
+        return false;
+    }
+    hold_demo_clock(0);
+    set_perspective_view(screen_width, screen_height);
+    setup_scene();
+    return true;
+}
+
+// The picture the demo presents when its clock reads ms, on a drawable of the output
+// size, read back top row first.
+void render_frame(int ms, int width_px, int height_px, std::vector<unsigned char>& rgb) {
+    hold_demo_clock(ms);
+    draw_frame();
+    present_frame(width_px, height_px);
+    const size_t row_bytes = static_cast<size_t>(width_px) * 3;
+    rgb.resize(row_bytes * height_px);
+    read_presented_frame(width_px, height_px, rgb.data());
+    for (int top = 0, bottom = height_px - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(rgb.begin() + top * row_bytes, rgb.begin() + (top + 1) * row_bytes,
+                         rgb.begin() + bottom * row_bytes);
+}
+
+std::string self_path() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
+} // namespace
+
+int usable_cores() {
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0)
+        return std::max(1, CPU_COUNT(&cpus));
+    return static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+int run_render_worker(const capture_request& request) {
+    // The capture chose the data folder; a worker only reads it.
+    choose_data_dir("vornhal-capture", request.data_dir);
+    if (!open_render_context(request.width_px, request.height_px))
+        return 1;
+    const frame_span span = {request.from_ms, request.fps, request.frame_count};
+    std::vector<unsigned char> rgb;
+    for (int64_t index = request.worker_first; index < span.count; index += request.worker_stride) {
+        render_frame(frame_time_ms(span, index), request.width_px, request.height_px, rgb);
+        if (!write_whole(STDOUT_FILENO, rgb.data(), rgb.size()))
+            return 1; // the capture stopped reading: it is abandoning the run
+    }
+    return 0;
+}
+
+bool start_render_workers(const capture_request& request, const frame_span& span, int jobs) {
+    pool.frame_bytes = frame_bytes(request);
+    const std::string self = self_path();
+    // One process per core renders faster than one spreading each frame over every
+    // core; a value from the environment wins.
+    setenv("LP_NUM_THREADS", std::to_string(std::max(1, usable_cores() / jobs)).c_str(), 0);
+    for (int k = 0; k < jobs; k++) {
+        const std::vector<std::string> args = {
+            self, "render-worker", "--fps", std::to_string(span.fps), "--from",
+            std::to_string(span.from_ms), "--size",
+            std::to_string(request.width_px) + "x" + std::to_string(request.height_px), "--data",
+            data_file_path(""), "--worker", std::to_string(k) + "/" + std::to_string(jobs) + "/" +
+            std::to_string(span.count)};
+        int frames[2];
+        FILE* diagnostics = open_diagnostics();
+        pid_t pid = -1;
+        bool started = diagnostics && pipe2(frames, O_CLOEXEC) == 0;
+        if (!started)
+            std::fprintf(stderr, "vornhal-capture: cannot start render worker %d: %s\n", k + 1,
+                         std::strerror(errno));
+        started = started && start_child(args, -1, frames[1], fileno(diagnostics), pid);
+        if (started)
+            close(frames[1]);
+        if (!started) {
+            if (diagnostics)
+                std::fclose(diagnostics);
+            stop_render_workers(true);
+            return false;
+        }
+        // The capture's side of the pipe holds most of a frame.
+        constexpr int pipe_bytes = 1 << 20;
+        fcntl(frames[0], F_SETPIPE_SZ, pipe_bytes);
+        pool.workers.push_back({pid, frames[0], diagnostics});
+    }
+    return true;
+}
+
+bool receive_frame(int64_t index, std::vector<unsigned char>& rgb) {
+    const size_t k = static_cast<size_t>(index % static_cast<int64_t>(pool.workers.size()));
+    render_worker& worker = pool.workers[k];
+    rgb.resize(pool.frame_bytes);
+    size_t got = 0;
+    while (got < rgb.size() && !capture_interrupted) {
+        const ssize_t read_now = read(worker.frame_fd, rgb.data() + got, rgb.size() - got);
+        if (read_now < 0 && errno == EINTR)
+            continue;
+        if (read_now <= 0)
+            break;
+        got += static_cast<size_t>(read_now);
+    }
+    if (capture_interrupted)
+        return false;
+    if (got == rgb.size()) {
+        // Every worker loads the same images: the first one speaks for all, once.
+        if (index == 0) {
+            std::fflush(worker.diagnostics);
+            std::rewind(worker.diagnostics);
+            char line[512];
+            while (std::fgets(line, sizeof line, worker.diagnostics))
+                std::fputs(line, stderr);
+        }
+        return true;
+    }
+    const std::string ended = wait_for_exit(worker.pid);
+    worker.pid = -1;
+    const std::string complaint = last_line_of(worker.diagnostics);
+    std::fprintf(stderr,
+                 "vornhal-capture: render worker %zu of %zu %s; frame %lld came short (%zu of "
+                 "%zu bytes)%s%s\n",
+                 k + 1, pool.workers.size(), ended.empty() ? "exited" : ended.c_str(),
+                 static_cast<long long>(index), got, rgb.size(), complaint.empty() ? "" : ": ",
+                 complaint.c_str());
+    return false;
+}
+
+bool stop_render_workers(bool abandon) {
+    bool ok = true;
+    for (render_worker& worker : pool.workers)
+        if (abandon && worker.pid > 0)
+            kill(worker.pid, SIGKILL);
+    for (size_t k = 0; k < pool.workers.size(); k++) {
+        render_worker& worker = pool.workers[k];
+        close(worker.frame_fd); // a worker still writing then ends on EPIPE
+        const std::string ended = worker.pid > 0 ? wait_for_exit(worker.pid) : std::string();
+        if (!abandon && !ended.empty() && ok) {
+            std::fprintf(stderr, "vornhal-capture: render worker %zu of %zu %s\n", k + 1,
+                         pool.workers.size(), ended.c_str());
+            ok = false;
+        }
+        std::fclose(worker.diagnostics);
+    }
+    pool.workers.clear();
+    return ok;
+}
+
+// Encodes into an open file. libpng reports errors by longjmp, so nothing here may
+// need destruction.
+static bool encode_png(FILE* file, const unsigned char* rgb, int width, int height) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, info ? &info : nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, rgb + static_cast<size_t>(y) * width * 3);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+bool write_rgb_png(const std::string& path, const unsigned char* rgb, int width, int height) {
+    std::string temp_path;
+    bool ok = make_temporary(path, ".png", temp_path);
+    FILE* file = ok ? std::fopen(temp_path.c_str(), "wb") : nullptr;
+    errno = 0;
+    ok = file && encode_png(file, rgb, width, height) && std::fflush(file) == 0 &&
+         fsync(fileno(file)) == 0;
+    const int error = errno ? errno : EIO;
+    ok = (file && std::fclose(file) == 0) && ok && publish(temp_path, path);
+    if (!ok) {
+        std::fprintf(stderr, "vornhal-capture: cannot write %s: %s\n", path.c_str(),
+                     std::strerror(errno ? errno : error));
+        if (!temp_path.empty())
+            unlink(temp_path.c_str());
+    }
+    return ok;
+}
