@@ -86,8 +86,15 @@ bool choose_data_dir(const char* program, const char* dir_option) {
         looked += (looked.empty() ? "" : ", ") + place;
     std::fprintf(stderr, "%s: no data files (bg.png, fg.png, trelm.png, music.mp3) in %s\n",
                  program, looked.c_str());
-    data_dir = dir_option ? dir_option : "data";
     return false;
+}
+
+void use_data_dir(const char* dir) {
+    data_dir = dir;
+}
+
+const std::string& chosen_data_dir() {
+    return data_dir;
 }
 
 std::string data_file_path(const char* name) {

@@ -25,9 +25,12 @@ constexpr size_t max_music_bytes = size_t(256) << 20;
 // win; else the installed share/vornhal/data beside the executable's bin/; else data/
 // beside the executable (a build tree). A folder counts when it holds any data file.
 // False, after one line on standard error naming every place looked in, when none
-// does; the data files are then looked for in data/ and reported missing one by one.
+// does: there is nothing to show.
 bool choose_data_dir(const char* program, const char* dir_option);
-// The path of a data file (one of data_file_names) in the chosen folder.
+// Reads the data files from dir, as chosen elsewhere (a capture's render workers).
+void use_data_dir(const char* dir);
+// The chosen folder, and the path of a data file (one of data_file_names) in it.
+const std::string& chosen_data_dir();
 std::string data_file_path(const char* name);
 
 // Asks SDL for the demo's surface: RGBA, 8 bits a channel, 16-bit depth, no stencil,

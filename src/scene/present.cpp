@@ -78,25 +78,39 @@ void create_render_target() {
 void present_frame(int drawable_width_px, int drawable_height_px) {
     if (target.framebuffer == 0)
         return;
-    // Expects: the finished frame in the render target, bound for reading and drawing.
-    // Leaves: the same bindings and clear colour; the window's drawable holds the
-    // picture over black, every pixel opaque.
+    const present_rect rect = fit_render_size(drawable_width_px, drawable_height_px);
+    if (rect.width_px <= 0 || rect.height_px <= 0)
+        return;
+    // Expects: the finished frame in the render target, bound for reading and drawing;
+    // scissor test off. Leaves: the same bindings, clear colour and colour mask; the
+    // drawable holds the picture over black bars, every pixel opaque.
     GLfloat clear_colour[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    // The frame's own alpha means nothing to a desktop, which would see through it.
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
     glClear(GL_COLOR_BUFFER_BIT);
-    const present_rect rect = fit_render_size(drawable_width_px, drawable_height_px);
-    if (rect.width_px > 0 && rect.height_px > 0) {
-        const bool same_size = rect.width_px == screen_width && rect.height_px == screen_height;
-        glBlitFramebuffer(0, 0, screen_width, screen_height, rect.x, rect.y, rect.x + rect.width_px,
-                          rect.y + rect.height_px, GL_COLOR_BUFFER_BIT,
-                          same_size ? GL_NEAREST : GL_LINEAR);
-        // The frame's own alpha means nothing to a desktop, which would see through it.
-        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    }
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    // Only the bars are cleared: the picture covers the rest.
+    glEnable(GL_SCISSOR_TEST);
+    const int after_x = rect.x + rect.width_px, after_y = rect.y + rect.height_px;
+    const int strips[4][4] = {
+        {0, 0, drawable_width_px, rect.y},                             // below
+        {0, after_y, drawable_width_px, drawable_height_px - after_y}, // above
+        {0, rect.y, rect.x, rect.height_px},                           // left
+        {after_x, rect.y, drawable_width_px - after_x, rect.height_px}, // right
+    };
+    for (const auto& strip : strips)
+        if (strip[2] > 0 && strip[3] > 0) {
+            glScissor(strip[0], strip[1], strip[2], strip[3]);
+            glClear(GL_COLOR_BUFFER_BIT);
+        }
+    glDisable(GL_SCISSOR_TEST);
+    const bool same_size = rect.width_px == screen_width && rect.height_px == screen_height;
+    glBlitFramebuffer(0, 0, screen_width, screen_height, rect.x, rect.y, after_x, after_y,
+                      GL_COLOR_BUFFER_BIT, same_size ? GL_NEAREST : GL_LINEAR);
     glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.framebuffer);
 }

@@ -27,8 +27,8 @@ const char vornhal_usage[] =
     "F1 switches between fullscreen and a window.\n"
     "\n"
     "Exit status: 0 when the show ended (by itself, Escape or closing the window),\n"
-    "1 when it could not run (no display, no window or GL context), 2 for a bad\n"
-    "command line.\n";
+    "1 when it could not run (no data files, no display, no window or GL context),\n"
+    "2 for a bad command line.\n";
 
 const char vornhal_version[] = "vornhal " VORNHAL_VERSION "\n";
 

@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     case command_line_action::run:
         break;
     }
-    if (!choose_data_dir("vornhal", options.data_dir) && options.data_dir)
-        return 1; // asked for by name, a folder without the show's files is a mistake
+    constexpr int exit_failed = 1;
+    if (!choose_data_dir("vornhal", options.data_dir))
+        return exit_failed;
     return run_demo(options.start);
 }

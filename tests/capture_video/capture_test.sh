@@ -2,7 +2,7 @@
 # vornhal-capture run as a user runs it, in a scratch directory holding the committed
 # images and a chirp for music (a span off by one sample no longer matches it); what
 # it writes is read back with ffprobe and ffmpeg.
-#   capture_test.sh CAPTURE DATA_DIR video|same_frames_across_jobs|worker_dies
+#   capture_test.sh CAPTURE DATA_DIR video|same_frames_across_jobs|worker_dies|data_lookup
 set -euo pipefail
 capture=$(realpath "$1") data=$(realpath "$2")
 work=$(mktemp -d)
@@ -70,6 +70,31 @@ worker_dies() {
     done <<'END'
 worker KILL 1 render worker ? of 3 was killed by signal 9
 capture TERM 130 interrupted
+END
+}
+
+data_lookup() {
+    # Where the data files are read from, in order: data/ in the working directory,
+    # --data over it, the build tree's data/ beside the executable from anywhere; and
+    # one line naming every place looked in when none has any. The broken file names
+    # the folder that was read.
+    rm data/bg.png && printf 'not a picture' >data/bg.png # data/ holds links to the real files
+    local lone=$work/bin/vornhal-capture
+    mkdir -p elsewhere mine bin && cp "$capture" "$lone" && cp "$data"/*.png mine &&
+        printf 'nor this' >mine/fg.png
+    local dir args status expected got said
+    while IFS='|' read -r dir args status expected; do
+        got=0 && (cd "$dir" && exec "${args%% *}" frame 1000 "$work/at.png" ${args#* }) 2>log || got=$?
+        [[ $got == "$status" ]] || fail "$dir $args: exit status $got, said $(cat log)"
+        said=$(grep -c . log) || true
+        [[ $expected == none && $said == 0 ]] || grep -q -F "$expected" log ||
+            fail "$dir $args: said $(cat log)"
+        ((said <= 1)) || fail "$dir $args: more than one line: $(cat log)"
+    done <<END
+$work|$capture |0|data/bg.png: 
+$work|$capture --data mine|0|mine/fg.png: 
+$work/elsewhere|$capture |0|none
+$work/elsewhere|$lone |1|no data files (bg.png, fg.png, trelm.png, music.mp3) in data, $work/bin/../share/vornhal/data, $work/bin/data
 END
 }
 

@@ -1,9 +1,10 @@
 # Sourced by the script tests: an Xvfb of their own, the program under test in the
 # background, windows found by title and driven with xdotool. A trap stops the program
 # (and what it started) and the server on every way out, early failures included.
-x11_work=$(mktemp -d) x11_server="" x11_demo=""
+x11_work=$(mktemp -d) x11_server="" x11_demo="" x11_compositor=""
 x11_stop() {
     [[ -n $x11_demo ]] && kill -9 -- "-$x11_demo" 2>/dev/null
+    [[ -n $x11_compositor ]] && kill -- "-$x11_compositor" 2>/dev/null
     [[ -n $x11_server ]] && kill "$x11_server" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$x11_work"
@@ -67,7 +68,7 @@ x11_geometry() {
 
 # Pixels that are not black in a picture: a file, or the screen through x11grab.
 x11_lit_pixels() {
-    ffmpeg -v error "$@" -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null | tr -d '\000' | wc -c
+    ffmpeg -nostdin -v error "$@" -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null | tr -d '\000' | wc -c
 }
 
 # Waits up to 10 s for the program to end, and fails unless its status is $1.
@@ -82,3 +83,25 @@ x11_expect_exit() {
     done
     x11_fail "still running 10 s on"
 }
+
+# A Wayland desktop in the X server: weston on its x11 backend (its headless one has no
+# seat, without which SDL's Wayland start crashes), the same size as the screen, in a
+# runtime directory of its own; extra options (--xwayland) follow. Sets WAYLAND_DISPLAY,
+# and x11_weston to weston's X window, which passes keys on to the focused client.
+x11_start_weston() {
+    export XDG_RUNTIME_DIR=$x11_work/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    local size
+    size=$(xwininfo -root | awk '/^  Width:/ {w=$2} /^  Height:/ {h=$2} END {print w, h}')
+    setsid weston --backend=x11-backend.so --socket=vornhal-test --width="${size% *}" \
+        --height="${size#* }" --idle-time=0 "$@" >"$x11_work/weston.log" 2>&1 </dev/null &
+    x11_compositor=$!
+    export WAYLAND_DISPLAY=vornhal-test
+    for _ in $(seq 100); do
+        x11_weston=$(x11_windows_named "Weston Compositor - screen0")
+        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY && -n $x11_weston ]] && return 0
+        sleep 0.1
+    done
+    x11_fail "weston did not start: $(tail -5 "$x11_work/weston.log")"
+}
+x11_windows_named() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1; exit}'; }

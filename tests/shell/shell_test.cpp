@@ -147,7 +147,8 @@ struct run_case {
 };
 
 // Runs the demo over the script; whatever happened, nothing may be left behind.
-void run(const run_case& c, std::vector<std::function<void()>> actions = {}) {
+void run(const run_case& c, std::vector<std::function<void()>> actions = {},
+         start_choice start = start_choice::ask) {
     SCOPED_TRACE(c.script);
     scripted = scripted_platform{};
     scripted.answers = c.answers;
@@ -159,7 +160,7 @@ void run(const run_case& c, std::vector<std::function<void()>> actions = {}) {
         SDL_GL_CreateContext(
             SDL_CreateWindow("", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN));
     }
-    EXPECT_EQ(run_demo(), c.status);
+    EXPECT_EQ(run_demo(start), c.status);
     EXPECT_FALSE(scripted.script_ran_out);
     EXPECT_EQ(scripted.dialogs, c.dialogs);
     EXPECT_EQ(scripted.windows, c.windows);
@@ -221,6 +222,51 @@ TEST(shell, minimised_loop_and_seek_keys) {
          },
          clock_near(5400.0f), clock_near(5400.0f), clock_near(0.0f),
          [] { EXPECT_GE(demo_time_ms, 0.0f) << "no frame after restoring"; }});
+}
+
+// The command line: each option, what excludes what, and what is not taken. An answer
+// given in advance asks nothing and opens what it says.
+TEST(shell, command_line) {
+    using action = command_line_action;
+    struct cli_case {
+        std::vector<const char*> args;
+        action expected;
+        start_choice start;
+        const char* data_dir;
+    };
+    const start_choice ask = start_choice::ask, full = start_choice::fullscreen,
+                       window = start_choice::window;
+    // clang-format off
+    const cli_case cases[] = {
+        {{}, action::run, ask, nullptr},
+        {{"--fullscreen"}, action::run, full, nullptr},
+        {{"-w", "--data", "/srv/show"}, action::run, window, "/srv/show"},
+        {{"--data=here", "-f", "-f"}, action::run, full, "here"},
+        {{"--help", "--bogus"}, action::help, ask, nullptr},
+        {{"-V"}, action::version, ask, nullptr},
+        {{"--bogus"}, action::usage_error, ask, nullptr},
+        {{"-x"}, action::usage_error, ask, nullptr},
+        {{"show"}, action::usage_error, ask, nullptr},
+        {{"-f", "--window"}, action::usage_error, full, nullptr},
+        {{"--data"}, action::usage_error, ask, nullptr},
+    };
+    // clang-format on
+    for (const cli_case& c : cases) {
+        std::vector<char*> argv = {const_cast<char*>("vornhal")};
+        for (const char* arg : c.args)
+            argv.push_back(const_cast<char*>(arg));
+        command_line options;
+        SCOPED_TRACE(argv.size() > 1 ? argv[1] : "(none)");
+        EXPECT_EQ(parse_command_line(static_cast<int>(argv.size()), argv.data(), options),
+                  c.expected);
+        EXPECT_EQ(options.start, c.start);
+        EXPECT_STREQ(options.data_dir, c.data_dir);
+        EXPECT_EQ(options.problem != nullptr, c.expected == action::usage_error);
+    }
+    run({"", "", ". +esc .", 0, {}, "windowed"}, {}, start_choice::window);
+    run({"", "", ". +esc .", 0, {}, "fullscreen"}, {}, start_choice::fullscreen);
+    run({"", "mode", "", 1, {fallback, "ERROR stop: Program Will Now Close."}, ""}, {},
+        start_choice::fullscreen);
 }
 
 } // namespace

@@ -63,6 +63,32 @@ fallback) # Yes where 800 x 600 is not offered: a window is offered instead, bef
     [[ -z $(x11_windows Vornhal) ]] || x11_fail "a window was made after No"
     x11_press "$box" Return && x11_expect_exit 1
     ;;
+resized) # Started with --window, no question asked; resized as a user would, the whole
+    # picture fills the window with its aspect kept: rectangles "X Y W H" of the client
+    # area that show part of the strip (lit) and that are only bars or bands (black).
+    x11_start 1600x1200x24
+    x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal" --window
+    win=$(x11_wait Vornhal) || x11_fail "no window"
+    [[ -z $(x11_windows "Start FullScreen?") ]] || x11_fail "--window still asked"
+    while read -r size lit_left lit_right dark_a dark_b; do
+        xdotool windowsize "$win" "${size%x*}" "${size#*x}" && sleep 0.5
+        origin=$(x11_geometry "$win")
+        [[ ${origin##*,} == "$size" ]] || x11_fail "client area ${origin##*,}, not $size"
+        region() { read -r x y w h <<<"$1" && IFS=, read -r ox oy _ <<<"$origin" &&
+            x11_lit_pixels -f x11grab -draw_mouse 0 -video_size "${w}x$h" -i "$DISPLAY+$((ox + x)),$((oy + y))"; }
+        for rect in "$lit_left" "$lit_right"; do
+            (($(region "${rect//_/ }") > 0)) || x11_fail "$size: nothing shown at $rect"
+        done
+        for rect in "$dark_a" "$dark_b"; do
+            (($(region "${rect//_/ }") == 0)) || x11_fail "$size: picture outside its place at $rect"
+        done
+    done <<'END'
+1200x900 0_345_60_210 1140_345_60_210 0_0_1200_330 0_572_1200_328
+1280x600 240_230_60_140 980_230_60_140 0_0_236_600 1044_0_236_600
+640x480 0_184_50_112 590_184_50_112 0_0_640_176 0_304_640_176
+END
+    x11_press "$win" Escape && x11_expect_exit 0
+    ;;
 no_display)
     x11_launch "$run_dir" env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$vornhal"
     x11_expect_exit 1

@@ -177,7 +177,8 @@ int main(int argc, char** argv) {
     if (command == "render-worker")
         return run_render_worker(request);
     install_interrupt_handlers();
-    choose_data_dir("vornhal-capture", request.data_dir);
+    if (!choose_data_dir("vornhal-capture", request.data_dir))
+        return 1;
     return command == "frame"   ? run_frame_command(request)
            : command == "video" ? run_video_command(request)
                                 : run_frames_command(request);

@@ -91,7 +91,7 @@ int usable_cores() {
 
 int run_render_worker(const capture_request& request) {
     // The capture chose the data folder; a worker only reads it.
-    choose_data_dir("vornhal-capture", request.data_dir);
+    use_data_dir(request.data_dir);
     if (!open_render_context(request.width_px, request.height_px))
         return 1;
     const frame_span span = {request.from_ms, request.fps, request.frame_count};
@@ -115,7 +115,7 @@ bool start_render_workers(const capture_request& request, const frame_span& span
             self, "render-worker", "--fps", std::to_string(span.fps), "--from",
             std::to_string(span.from_ms), "--size",
             std::to_string(request.width_px) + "x" + std::to_string(request.height_px), "--data",
-            data_file_path(""), "--worker", std::to_string(k) + "/" + std::to_string(jobs) + "/" +
+            chosen_data_dir(), "--worker", std::to_string(k) + "/" + std::to_string(jobs) + "/" +
             std::to_string(span.count)};
         int frames[2];
         FILE* diagnostics = open_diagnostics();

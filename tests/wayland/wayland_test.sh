@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The real program on a Wayland desktop (weston in an Xvfb): natively, where F1 must
+# switch the one window between fullscreen and framed without a crash, and through
+# XWayland, where fullscreen is a window of the whole screen rather than a real 800 x
+# 600 mode. Either way the picture fills the screen with its aspect kept.
+# Usage: wayland_test.sh CASE VORNHAL SOURCE_DIR
+set -uo pipefail
+source "$(dirname "$0")/../lib/x11.sh"
+vornhal=$2 run_dir=$x11_work/run
+mkdir -p "$run_dir" && cp -r "$3/data" "$run_dir"
+x11_start 1024x768x24
+screen=$DISPLAY
+
+# The 800 x 600 picture scaled to 1024 x 768 puts the strip at rows 288 to 479: its
+# left and right ends show the picture, the bands above and below are black.
+fills_screen() {
+    sleep 1
+    local rect lit
+    for rect in "0 300 60 170" "964 300 60 170" "0 0 1024 280" "0 490 1024 278"; do
+        read -r x y w h <<<"$rect"
+        lit=$(DISPLAY=$screen x11_lit_pixels -f x11grab -draw_mouse 0 -video_size "${w}x$h" \
+            -i "$screen+$x,$y")
+        [[ $rect == *" 170" ]] && ((lit == 0)) && x11_fail "$1: nothing shown at $rect"
+        [[ $rect != *" 170" ]] && ((lit != 0)) && x11_fail "$1: picture outside the strip at $rect"
+    done
+}
+
+case $1 in
+native) # Framed, F1 to fullscreen and back, Escape: the show goes on throughout.
+    x11_start_weston
+    x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=wayland "$vornhal" --window
+    toggles=0
+    for key in F1 F1 Escape; do
+        sleep 2
+        kill -0 "$x11_demo" 2>/dev/null || break
+        # weston gives the keyboard to the window under a click.
+        xdotool mousemove --window "$x11_weston" 512 384 click 1 sleep 0.3 \
+            key --window "$x11_weston" "$key" 2>/dev/null
+        [[ $key == F1 && $((++toggles)) == 1 ]] && fills_screen "fullscreen"
+    done
+    x11_expect_exit 0
+    ;;
+xwayland) # Yes to the question: fullscreen fills the screen; F1; Escape.
+    x11_start_weston --xwayland
+    for _ in $(seq 100); do
+        xwayland=$(grep -o 'xserver listening on display :[0-9]*' "$x11_work/weston.log" | grep -o ':[0-9]*$')
+        [[ -n $xwayland ]] && break
+        sleep 0.1
+    done
+    [[ -n $xwayland ]] || x11_fail "no XWayland: $(tail -5 "$x11_work/weston.log")"
+    export DISPLAY=$xwayland
+    x11_launch "$run_dir" env -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy "$vornhal"
+    box=$(x11_wait "Start FullScreen?" none 20) || x11_fail "no fullscreen question"
+    x11_press "$box" Return
+    win=$(x11_wait Vornhal) || x11_fail "no window"
+    fills_screen "XWayland fullscreen"
+    x11_press "$win" F1
+    win=$(x11_wait Vornhal "$win") || x11_fail "no window after F1"
+    x11_press "$win" Escape && x11_expect_exit 0
+    ;;
+*) x11_fail "unknown case $1" ;;
+esac
+echo "ok ($1)"
