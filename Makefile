@@ -4,7 +4,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all build run test fresh-check bench images music video format clean
+.PHONY: all build run test fresh-check bench images music icons video package install format clean
 
 all: build
 
@@ -26,12 +26,24 @@ fresh-check:
 bench: build
 	bash scripts/run-benchmarks.sh $(BUILD)
 
-# Regenerate the committed data files.
+# The Debian package (build-package/vornhal_VERSION_ARCH.deb), and a plain install
+# under PREFIX (default /usr/local).
+package:
+	bash scripts/package.sh
+
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# Regenerate the committed data files and the icons made from the show.
 images: build
 	./$(BUILD)/tools/images/vornhal-make-images data
 
 music: build
 	./$(BUILD)/tools/music/vornhal-make-music data/music.mp3
+
+icons: build
+	bash scripts/make-icons.sh $(BUILD)
 
 # The whole show, with its soundtrack, rendered headless.
 video: build

@@ -5,7 +5,9 @@
 # its play command in a second fresh root inside the first, so that the play list alone
 # is proven, shown on an Xvfb of the first root (X clients reach it through its abstract
 # socket, which no chroot hides): the fullscreen question is answered No, an 800 x 600
-# "Vornhal" window must appear, and Escape must end the demo with status 0.
+# "Vornhal" window must appear, and Escape must end the demo with status 0. Then the
+# Debian package (scripts/package.sh) is built in the test root and installed with apt
+# in a third fresh root, where the installed programs run from / as any user would.
 #
 # The bootstrapped root is kept as a tarball under /var/tmp and unpacked afresh each run.
 # Prints each step's time and a one-line verdict; exits 0 when everything passed, 1 on a
@@ -201,8 +203,55 @@ run_play_command() {
         echo "   asked, window 800x600, ended on Escape with status 0"' play "${readme_commands[0]}")"
 }
 
+# The Debian package, built in the test root from the clone.
+build_package() {
+    in_root 'bash scripts/package.sh build-package | tail -n1'
+}
+
+# The package installed by apt in a fresh root of its own (/install inside the test
+# root), started from / as an installed program: its files are where they belong, it
+# answers --help and --version, it shows its picture and finds its music, and the
+# capture renders a frame with no display.
+install_package() {
+    mkdir "$root/install" && unpack "$root/install" &&
+        cp "$root"/root/vornhal/build-package/vornhal_*.deb "$root/install/root/" || return 1
+    in_background chroot "$root/install" /usr/bin/env -i HOME=/root PATH="$chroot_path" \
+        LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive bash -c 'cd /root &&
+        apt-get update -qq && apt-get install -y -qq --no-install-recommends ./vornhal_*.deb \
+            >/tmp/apt.log 2>&1 || { tail -n 20 /tmp/apt.log; exit 1; }
+        cd / && vornhal --help >/dev/null && vornhal --version &&
+        listed=$(dpkg -L vornhal) || exit 1
+        for file in /usr/bin/vornhal /usr/bin/vornhal-capture /usr/share/vornhal/data/music.mp3 \
+            /usr/share/applications/vornhal.desktop /usr/share/icons/hicolor/48x48/apps/vornhal.png \
+            /usr/share/man/man6/vornhal.6.gz /usr/share/man/man1/vornhal-capture.1.gz \
+            /usr/share/doc/vornhal/LICENSE /usr/share/doc/vornhal/README.md; do
+            grep -q -x -F "$file" <<<"$listed" || { echo "dpkg -L vornhal lacks $file"; exit 1; }
+        done
+        vornhal-capture frame 100000 /tmp/frame.png 2>/tmp/capture.log &&
+            [[ -s /tmp/frame.png && ! -s /tmp/capture.log ]] ||
+            { echo "vornhal-capture: $(cat /tmp/capture.log)"; exit 1; }
+        echo "   installed; --help, --version, dpkg -L and a captured frame all right"' &&
+    in_root "$(printf '%q ' bash -c '
+        source tests/lib/x11.sh
+        x11_start 1024x768x24
+        x11_launch / chroot /install /usr/bin/env -i HOME=/root PATH="$PATH" LANG=C.UTF-8 \
+            DISPLAY="$DISPLAY" SDL_AUDIODRIVER=dummy bash -c "cd / && exec vornhal --window"
+        win=$(x11_wait Vornhal) || x11_fail "no Vornhal window"
+        sleep 1
+        origin=$(x11_geometry "$win")
+        lit=$(x11_lit_pixels -f x11grab -draw_mouse 0 -video_size 800x150 \
+            -i "$DISPLAY+${origin%%,*},$(($(cut -d, -f2 <<<"$origin") + 225))")
+        ((lit > 1000)) || x11_fail "the strip shows nothing ($lit lit pixels)"
+        x11_press "$win" Escape
+        x11_expect_exit 0
+        ! grep -q -i "cannot read\|no data" "$x11_work/out" || x11_fail "data not found"
+        echo "   from /: window drew the strip ($lit lit pixels), music found, status 0"')"
+}
+
 step bootstrap bootstrap
 step unpack eval 'root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) && unpack "$root"'
 step readme read_readme_commands
 step test run_test_command
 step play run_play_command
+step package build_package
+step install install_package

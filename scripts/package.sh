@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the install rules: installs what building and
+# packaging need, builds the two programs for /usr, and writes vornhal_VERSION_ARCH.deb
+# into the build directory, whose path it prints last.
+# Install it with: sudo apt-get install ./BUILD_DIR/vornhal_*.deb
+# Usage: package.sh [BUILD_DIR]   (default build-package)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build-package}
+cd "$root"
+bash scripts/install-deps.sh play package
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DVORNHAL_TESTS=OFF -DVORNHAL_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+rm -f "$build"/vornhal_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+(cd "$build" && ls "$PWD"/vornhal_*.deb)
