@@ -64,4 +64,4 @@ cmake -S "$root" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVORNHAL_SANITIZE=thread -DVORNHAL_BENCH=OFF >/dev/null
 cmake --build "$tsan_build" -j "$jobs" --target vornhal-test-sound
 LD_PRELOAD=$gl_preload ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" \
-    --timeout 600 -R '^sound\.' -LE pulseaudio # libpulse itself is not thread-clean to TSan
+    --timeout 600 -R '^sound\.' -LE sound-server # libpulse itself is not thread-clean to TSan

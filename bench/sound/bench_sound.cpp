@@ -2,7 +2,7 @@
 // music, run from the repository root (make bench).
 //
 //   start:   time start_soundtrack takes on the main thread, until the clock moves, and
-//            (when run by with-pulseaudio.sh, which records the sink) until the music
+//            (when run by with-sound-server.sh, which records the sink) until the music
 //            reaches the sink
 //   jitter:  the clock read every millisecond for 10 s against a line fitted to wall
 //            time: RMS and largest distance, backward steps
@@ -10,6 +10,10 @@
 //            that differ between a decode after a seek and the decode from the start
 //   decode:  how much faster than real time the whole file decodes, and files at other
 //            rates, converted to 44100 Hz on the way
+//   gaps:    with --gaps SECONDS alone (after start), when a recording is made: runs of
+//            digital silence of 1 ms or more in what the sink played while the music
+//            went on for that long (the committed music has none; bench-gaps.sh runs it
+//            on each sound server with both cores rendering)
 #include "mp3_encode.h"
 #include "platform/host.h"
 #include "sound/soundtrack.h"
@@ -52,7 +56,7 @@ static bool recording_heard_sound(FILE* recording, long& offset) {
 
 // What a viewer gets: the clock moving, and the music arriving at the sink. The sink is
 // seen only through a recording of its monitor (VORNHAL_RECORDING, set by
-// with-pulseaudio.sh), which is read as it grows; what it shows comes a recorder's
+// with-sound-server.sh), which is read as it grows; what it shows comes a recorder's
 // fragment (10 ms) late at least.
 static void report_start() {
     const char* recording_path = getenv("VORNHAL_RECORDING");
@@ -234,13 +238,64 @@ static void report_decode(const std::vector<unsigned char>& mp3) {
     }
 }
 
-int main() {
+// Zero runs of at least a millisecond in the recording between offset and its end,
+// after the first sound there: each one a moment the sink ran dry.
+static void report_gaps(double seconds) {
+    const char* recording_path = getenv("VORNHAL_RECORDING");
+    FILE* recording = recording_path ? fopen(recording_path, "rb") : nullptr;
+    if (!recording) {
+        printf("gaps:   no recording (run under bench/sound/with-sound-server.sh)\n");
+        return;
+    }
+    fseek(recording, 0, SEEK_END);
+    const long offset = ftell(recording);
+    const double until = wall_ms() + seconds * 1000.0;
+    while (wall_ms() < until) {
+        sample_ms();
+        std::this_thread::sleep_for(milliseconds(16)); // a frame at 60 Hz
+    }
+    std::this_thread::sleep_for(milliseconds(500)); // what the recorder still holds
+    fseek(recording, offset, SEEK_SET);
+    std::vector<int16_t> frames;
+    int16_t frame[2];
+    while (fread(frame, sizeof frame, 1, recording) == 1)
+        frames.insert(frames.end(), frame, frame + 2);
+    fclose(recording);
+    double load[1] = {0};
+    getloadavg(load, 1);
+    constexpr size_t min_gap_frames = 44; // 1 ms
+    size_t run = 0, gaps = 0, longest = 0, total = 0;
+    bool sounding = false;
+    for (size_t i = 0; i + 1 < frames.size(); i += 2) {
+        if (frames[i] != 0 || frames[i + 1] != 0) {
+            if (sounding && run >= min_gap_frames) {
+                ++gaps;
+                total += run;
+                longest = std::max(longest, run);
+            }
+            sounding = true;
+            run = 0;
+        } else {
+            ++run;
+        }
+    }
+    printf("gaps:   %zu over %.0f s of music (%.1f s recorded; longest %.1f ms, %.1f ms in all); "
+           "load %.1f\n",
+           gaps, seconds, frames.size() / 2 / 44100.0, longest / 44.1, total / 44.1, load[0]);
+}
+
+int main(int argc, char** argv) {
     std::vector<unsigned char> mp3;
     if (!read_whole_file("data/music.mp3", mp3, size_t(256) << 20)) {
         fprintf(stderr, "vornhal-bench-sound: run from the repository root (data/music.mp3)\n");
         return 1;
     }
     report_start();
+    if (argc == 3 && strcmp(argv[1], "--gaps") == 0) {
+        report_gaps(atof(argv[2]));
+        stop_soundtrack();
+        return 0;
+    }
     std::this_thread::sleep_for(milliseconds(300));
     report_jitter(10.0);
     report_seek_clock();

@@ -57,6 +57,25 @@ static void copy_back_buffer(int width, int height) {
     glCopyTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGB, 0, 0, width, height, 0);
 }
 
+// One (2n + 1)-tap box pass over the scratch area, along x (step_s 1) or y (step_t 1):
+// the unshifted tap replaces, the shifted ones add, each weighted by the current
+// colour's alpha. Expects: the image to blur in the half texture, bound; blending on.
+// Leaves: the blurred image in the half texture and the scratch area.
+static void blur_pass(int half_w, int half_h, int blur_steps, int step_s, int step_t) {
+    glBlendFunc(GL_SRC_ALPHA, GL_ZERO);
+    glBegin(GL_QUADS);
+    draw_screen_quad(half_w, half_h, 0, 0);
+    glEnd();
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
+    glBegin(GL_QUADS);
+    for (int i = 1; i <= blur_steps; ++i) {
+        draw_screen_quad(half_w, half_h, -i * step_s, -i * step_t);
+        draw_screen_quad(half_w, half_h, i * step_s, i * step_t);
+    }
+    glEnd();
+    copy_back_buffer(half_w, half_h);
+}
+
 void apply_glow(float radius, float multiply_passes, float strength, float gain) {
     const int full_w = screen_width;
     const int full_h = screen_height;
@@ -100,37 +119,11 @@ void apply_glow(float radius, float multiply_passes, float strength, float gain)
     glBindTexture(GL_TEXTURE_RECTANGLE_ARB, blur_half_texture);
     copy_back_buffer(half_w, half_h);
 
-    // Horizontal blur. Expects: the bright image in the half texture, blending on.
-    // Leaves: its (2n + 1)-tap box along x in the half texture; colour alpha tap_weight,
-    // which stays the current colour after the glow.
+    // Blur, along x then y. Leaves: the blurred image in the half texture; colour alpha
+    // tap_weight, which stays the current colour after the glow.
     glColor4f(1.0f, 1.0f, 1.0f, tap_weight);
-    glBlendFunc(GL_SRC_ALPHA, GL_ZERO);
-    glBegin(GL_QUADS);
-    draw_screen_quad(half_w, half_h, 0, 0);
-    glEnd();
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-    glBegin(GL_QUADS);
-    for (int i = 1; i <= blur_steps; ++i) {
-        draw_screen_quad(half_w, half_h, -i, 0);
-        draw_screen_quad(half_w, half_h, i, 0);
-    }
-    glEnd();
-    copy_back_buffer(half_w, half_h);
-
-    // Vertical blur. Expects: the x-blurred image in the half texture.
-    // Leaves: the blurred image in the half texture.
-    glBlendFunc(GL_SRC_ALPHA, GL_ZERO);
-    glBegin(GL_QUADS);
-    draw_screen_quad(half_w, half_h, 0, 0);
-    glEnd();
-    glBlendFunc(GL_SRC_ALPHA, GL_ONE);
-    glBegin(GL_QUADS);
-    for (int i = 1; i <= blur_steps; ++i) {
-        draw_screen_quad(half_w, half_h, 0, -i);
-        draw_screen_quad(half_w, half_h, 0, i);
-    }
-    glEnd();
-    copy_back_buffer(half_w, half_h);
+    blur_pass(half_w, half_h, blur_steps, 1, 0);
+    blur_pass(half_w, half_h, blur_steps, 0, 1);
 
     // Composite. Expects: the blurred image in the half texture.
     // Leaves: blurred image x layers + the saved frame over the full viewport; blending

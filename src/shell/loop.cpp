@@ -95,6 +95,7 @@ int run_demo(start_choice start) {
     if (!platform_open_display())
         return exit_failed;
 
+    // Kept exactly: the start question as the program has always asked it.
     if (start == start_choice::window ||
         (start == start_choice::ask &&
          !platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",

@@ -9,6 +9,8 @@ bool fullscreen = true;
 
 namespace {
 
+// Kept exactly, with every dialog text below: the captions and texts the program has
+// always shown, odd capitals and the caption "Oxlu" included.
 constexpr const char* error_caption = "ERROR";
 
 // Tears down what the open created so far, then tells the user why it stopped.
@@ -59,6 +61,7 @@ void close_gl_window() {
         platform_restore_display_mode();
         platform_show_cursor(true);
     }
+    // Kept exactly: the shutdown text the program has always shown, DC and RC included.
     if (!platform_destroy_window())
         platform_tell("SHUTDOWN ERROR", "Release Of DC And RC Failed.", dialog_icon::information);
 }

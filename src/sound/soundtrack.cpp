@@ -2,11 +2,16 @@
 //
 // Without music (no file, a file that is no MP3, no audio device) the show runs
 // silent on a real-time clock instead, which starts at 0 with the first frame, seeks
-// like the music would and so still reaches the end of the show.
+// like the music would and so still reaches the end of the show. When the sound goes
+// away mid-show (a sound server dies, a sink stays suspended) the show goes on on that
+// clock from where it stands, and a device is tried again every second until one
+// opens; the music then plays on from the clock, in step.
 #include "sound/soundtrack.h"
 
 #include "platform/host.h"
 #include "stream/sound_stream.h"
+
+#include <SDL.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +24,9 @@ static struct {
     bool started;                          // start_soundtrack has run since the last stop
     bool stopped;                          // stop_soundtrack has run: the clock keeps its value
     bool playing;                          // the music plays and drives the clock
+    bool lost;                             // it played, and its device went away
+    bool trying;                           // lost, and a device is open but not yet heard
+    int64_t retry_ns;                      // lost: when to try a device again
     std::vector<unsigned char> music_file; // the whole of music_path; the stream reads it
 
     bool silent_running;     // the silent clock has started (first frame or a seek)
@@ -40,6 +48,32 @@ static void close_sound_at_exit() {
     sound_close();
 }
 
+// Once a second while the sound is lost: a device that opens starts the music at ms,
+// and takes over the clock once it asks for sound (flows); until then, and if it
+// never does, the silent clock goes on.
+constexpr int64_t retry_interval_ns = 1000000000;
+static void try_sound_again(int ms) {
+    soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
+    if (!sound_init() ||
+        !sound_play(soundtrack.music_file.data(), soundtrack.music_file.size(), ms)) {
+        sound_close();
+        return;
+    }
+    soundtrack.trying = true;
+}
+
+// The silent clock's reading now.
+static int silent_clock_ms() {
+    return static_cast<int>(soundtrack.silent_start_ms +
+                            (monotonic_ns() - soundtrack.silent_start_ns) / 1000000);
+}
+
+static void start_silent_clock(int ms) {
+    soundtrack.silent_running = true;
+    soundtrack.silent_start_ns = monotonic_ns();
+    soundtrack.silent_start_ms = ms;
+}
+
 void start_soundtrack() {
     if (soundtrack.held || soundtrack.started)
         return;
@@ -49,6 +83,8 @@ void start_soundtrack() {
     soundtrack.stopped = false;
     soundtrack.silent_running = false;
     soundtrack.playing = false;
+    soundtrack.lost = false;
+    soundtrack.trying = false;
 
     bool have_output = sound_init();
     if (!have_output)
@@ -82,18 +118,38 @@ void sample_demo_clock() {
     }
     if (soundtrack.stopped || !soundtrack.started)
         return;
+    if (soundtrack.trying && sound_lost()) {
+        sound_close(); // opened, but never played: given up quietly, tried again
+        soundtrack.trying = false;
+    } else if (soundtrack.trying && sound_flowing()) {
+        // Picked up where the silent clock stands: the clock holds there until the
+        // sound of that moment is heard.
+        const int ms = silent_clock_ms();
+        sound_seek_ms(ms);
+        fprintf(stderr, "vornhal: the sound is back (%s); the music plays on from %d ms\n",
+                SDL_GetCurrentAudioDriver(), ms);
+        soundtrack.trying = soundtrack.lost = false;
+        soundtrack.playing = true;
+    }
     if (soundtrack.playing) {
-        demo_time_ms = static_cast<float>(sound_time_ms());
-        return;
+        const int heard_ms = sound_time_ms();
+        if (!sound_lost()) {
+            demo_time_ms = static_cast<float>(heard_ms);
+            return;
+        }
+        fprintf(stderr, "vornhal: the sound was lost (%s); the show goes on silent\n",
+                sound_error());
+        sound_close();
+        soundtrack.playing = false;
+        soundtrack.lost = true;
+        soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
+        start_silent_clock(heard_ms);
     }
-    int64_t now_ns = monotonic_ns();
-    if (!soundtrack.silent_running) {
-        soundtrack.silent_running = true;
-        soundtrack.silent_start_ns = now_ns;
-        soundtrack.silent_start_ms = 0;
-    }
-    int64_t elapsed_ms = (now_ns - soundtrack.silent_start_ns) / 1000000;
-    demo_time_ms = static_cast<float>(soundtrack.silent_start_ms + elapsed_ms);
+    if (!soundtrack.silent_running)
+        start_silent_clock(0);
+    demo_time_ms = static_cast<float>(silent_clock_ms());
+    if (soundtrack.lost && !soundtrack.trying && monotonic_ns() >= soundtrack.retry_ns)
+        try_sound_again(static_cast<int>(demo_time_ms));
 }
 
 void seek_soundtrack(int ms) {
@@ -104,14 +160,14 @@ void seek_soundtrack(int ms) {
         sound_seek_ms(ms);
         return;
     }
-    soundtrack.silent_running = true;
-    soundtrack.silent_start_ns = monotonic_ns();
-    soundtrack.silent_start_ms = ms;
+    start_silent_clock(ms);
 }
 
 void stop_soundtrack() {
     sound_close();
     soundtrack.playing = false;
+    soundtrack.lost = false;
+    soundtrack.trying = false;
     soundtrack.started = false;
     soundtrack.stopped = true;
     soundtrack.silent_running = false;

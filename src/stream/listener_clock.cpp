@@ -11,11 +11,22 @@ static double clock_value_at(const listener_clock& c, int64_t now_ns) {
 }
 
 void hold_listener_clock(listener_clock& clock, double ms, uint64_t generation, int64_t now_ns) {
+    if (clock.generation == 0)
+        clock.started_ns = now_ns;
     clock.anchor_ns = now_ns;
-    clock.anchor_ms = ms;
+    clock.anchor_ms = clock.last_ms = ms;
     clock.speed = 0.0;
     clock.waiting = true;
+    clock.lost = false;
     clock.generation = generation;
+}
+
+// Re-anchors the line at now_ns on value_ms, moving on at speed from there.
+static double move_on(listener_clock& c, int64_t now_ns, double value_ms, double speed) {
+    c.anchor_ns = now_ns;
+    c.anchor_ms = value_ms;
+    c.speed = speed;
+    return value_ms;
 }
 
 double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t now_ns,
@@ -25,8 +36,8 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     // the device's rate lies from the monotonic clock's, so a steady drift is followed
     // with no lasting lag. Jitter of a few milliseconds moves the line by a fraction of
     // one. The speed never leaves 1 +- max_slew; only an error past resync_ms makes the
-    // clock jump forward (it fell behind), or stop until the sound catches up (the
-    // device stalled while the clock ran on).
+    // clock jump forward (it fell behind), or stop until the sound catches up (it ran
+    // ahead).
     constexpr double follow_ms = 500.0;
     constexpr double learn_ms = 4.0 * follow_ms; // critically damped
     constexpr double max_trim = 0.02;
@@ -35,13 +46,29 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     constexpr double ms_per_frame = 1000.0 / 44100.0;
 
     double clock_ms = clock_value_at(c, now_ns);
+    if (c.lost)
+        return clock_ms;
+    // Whatever it played, the device's last call says whether it is alive.
+    const int64_t last_call_ns = note.buffers != 0 ? std::max(c.started_ns, note.asked_ns) : c.started_ns;
+    const double quiet_ms = static_cast<double>(now_ns - last_call_ns) * 1e-6;
+    if (quiet_ms >= lost_after_ms) {
+        c.lost = true;
+        c.waiting = false;
+        return c.last_ms = move_on(c, now_ns, std::max(c.last_ms, clock_ms), 1.0);
+    }
     if (note.generation != c.generation || note.buffers == 0)
         return clock_ms;
-    double heard_ms = static_cast<double>(note.start_frame - buffer_frames) * ms_per_frame +
-                      static_cast<double>(now_ns - note.asked_ns) * 1e-6;
+    // Nothing past the end of the last buffer handed over can be heard: a device that
+    // stalls (a suspended sink) holds the clock there until more sound comes through,
+    // as after a seek. A device keeping time asks for the next buffer a whole buffer
+    // before the clock gets there.
+    const double handed_ms = static_cast<double>(note.start_frame + buffer_frames) * ms_per_frame;
+    double heard_ms = std::min(handed_ms, static_cast<double>(note.start_frame - buffer_frames) *
+                                                  ms_per_frame +
+                                              static_cast<double>(now_ns - note.asked_ns) * 1e-6);
     bool restart = false;
     if (c.waiting) {
-        restart = heard_ms >= c.anchor_ms;
+        restart = heard_ms > c.anchor_ms;
     } else if (note.buffers != c.seen_buffers) {
         double error_ms = heard_ms - clock_ms;
         double since_ms = static_cast<double>(now_ns - c.anchor_ns) * 1e-6;
@@ -59,13 +86,14 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
             c.speed = 1.0 + std::clamp(c.rate_trim + error_ms / follow_ms, -max_slew, max_slew);
         }
     }
+    if (!c.waiting && !restart && clock_ms > handed_ms) {
+        clock_ms = move_on(c, now_ns, std::max(c.last_ms, handed_ms), 0.0);
+        c.waiting = true;
+    }
     if (restart) {
-        c.anchor_ns = now_ns;
-        c.anchor_ms = heard_ms;
-        c.speed = 1.0 + c.rate_trim;
         c.waiting = false;
         c.seen_buffers = note.buffers;
-        clock_ms = heard_ms;
+        clock_ms = move_on(c, now_ns, heard_ms, 1.0 + c.rate_trim);
     }
-    return clock_ms;
+    return c.last_ms = std::max(c.last_ms, clock_ms);
 }

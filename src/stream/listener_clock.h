@@ -13,24 +13,35 @@ struct buffer_note {
     int64_t asked_ns;    // monotonic time at which the device asked for it
 };
 
+// A device that asks for nothing this long after its last buffer (or after it started
+// playing) has gone: a sound server died, a sink stays suspended. The clock then runs on
+// in real time from where it stands, and says so in `lost`. Shorter stalls hold it at
+// the end of the sound handed over rather than letting it run ahead of the sound.
+constexpr double lost_after_ms = 1000.0;
+
 // A line through (anchor_ns, anchor_ms) at speed ms per ms, corrected at each new note.
 struct listener_clock {
     int64_t anchor_ns;
     double anchor_ms;
     double speed;
     bool waiting;          // held at anchor_ms until the sound there is heard
+    bool lost;             // nothing heard for lost_after_ms: running on in real time
+    int64_t started_ns;    // when the first generation began playing
     uint64_t generation;   // the generation it follows; older notes are ignored
     uint64_t seen_buffers; // the last note it corrected against
     double rate_trim;      // learnt device rate less 1; kept across seeks
+    double last_ms;        // the last reading, below which it never goes in a generation
 };
 
 // Holds the clock at ms from now_ns until a note of generation says that the sound
-// at ms is heard; the learnt device rate is kept.
+// at ms is heard; the learnt device rate is kept. A device silent for lost_after_ms
+// leaves it running on from ms at once.
 void hold_listener_clock(listener_clock& clock, double ms, uint64_t generation, int64_t now_ns);
 
 // The position heard at now_ns, in milliseconds, after taking in note; buffer_frames is
 // the device buffer that plays while the next is filled. Never less than an earlier
 // reading of the same generation; smooth between notes; a stall that leaves the clock
-// behind what is heard makes it jump, and only forward.
+// behind what is heard makes it jump, and only forward; a stall holds it at the end of
+// the sound handed over; a device silent for lost_after_ms leaves it running alone.
 double read_listener_clock(listener_clock& clock, const buffer_note& note, int64_t now_ns,
                            int buffer_frames);

@@ -179,9 +179,6 @@ void close_mp3_decoder(mp3_decoder* decoder) {
     delete decoder;
 }
 
-int mp3_file_rate_hz(const mp3_decoder* decoder) {
-    return int(decoder->file_rate);
-}
 int64_t mp3_decoder_length(const mp3_decoder* decoder) {
     return decoder->length;
 }

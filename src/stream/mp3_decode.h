@@ -18,8 +18,6 @@ struct mp3_decoder;
 mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char** reason);
 void close_mp3_decoder(mp3_decoder* decoder);
 
-// The file's own sample rate, which the decoder converts from.
-int mp3_file_rate_hz(const mp3_decoder* decoder);
 // Output frames in the whole gapless decode, as the frame index promises it; less once
 // reading finds the stream damaged or switching rate before that (it ends there).
 int64_t mp3_decoder_length(const mp3_decoder* decoder);

@@ -38,7 +38,6 @@ static struct {
 
 constexpr int channels = 2;
 constexpr int frame_bytes = channels * static_cast<int>(sizeof(int16_t));
-constexpr int device_buffer_frames = 1024; // 23 ms: picture and sound within a frame at 60 Hz
 
 static bool fail(const std::string& why) {
     sound.error = why;
@@ -70,7 +69,7 @@ bool sound_init() {
     wanted.freq = mp3_rate_hz;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = channels;
-    wanted.samples = device_buffer_frames;
+    wanted.samples = sound_buffer_frames;
     wanted.callback = fill_device_buffer;
     SDL_AudioSpec obtained = {};
     // No changes allowed: SDL converts to whatever the hardware wants, and the
@@ -100,7 +99,7 @@ static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms) {
     hold_listener_clock(sound.clock, ms, generation, monotonic_ns());
 }
 
-bool sound_play(const unsigned char* data, size_t size) {
+bool sound_play(const unsigned char* data, size_t size, int start_ms) {
     if (sound.device == 0)
         return fail("sound is not initialised");
     const char* reason = nullptr;
@@ -108,7 +107,8 @@ bool sound_play(const unsigned char* data, size_t size) {
     if (!decoder)
         return fail(reason ? reason : "not an MP3 stream");
     mp3_decoder* old = sound.decoder;
-    restart_stream_at(decoder, 0, 0.0);
+    start_ms = std::max(start_ms, 0);
+    restart_stream_at(decoder, mp3_frame_at_ms(start_ms), static_cast<double>(start_ms));
     close_mp3_decoder(old);
     return true;
 }
@@ -133,6 +133,23 @@ void sound_seek_ms(int ms) {
     restart_stream_at(sound.decoder, mp3_frame_at_ms(ms), static_cast<double>(ms));
 }
 
+bool sound_flowing() {
+    std::lock_guard<std::mutex> hold(sound.note_lock);
+    return sound.last_note.buffers != 0 && sound.last_note.generation != 0;
+}
+
+bool sound_lost() {
+    if (sound.device == 0)
+        return false;
+    if (SDL_GetAudioDeviceStatus(sound.device) == SDL_AUDIO_STOPPED)
+        sound.error = "the device was removed";
+    else if (sound.clock.lost)
+        sound.error = "it asked for no sound for a second";
+    else
+        return false;
+    return true;
+}
+
 void sound_close() {
     // Closing the device joins its thread: after this no callback runs.
     if (sound.device != 0)
@@ -155,8 +172,4 @@ void sound_close() {
 
 const char* sound_error() {
     return sound.error.c_str();
-}
-
-int sound_buffer_frames() {
-    return sound.buffer_frames;
 }

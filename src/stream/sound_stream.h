@@ -6,15 +6,20 @@
 
 #include <cstddef>
 
+// Frames per device buffer: 46 ms, what the listener is behind the decoder besides the
+// server's own latency. Sound servers size their own buffering from it (pipewire-pulse
+// runs the stream at a quarter of it), and smaller ones ran dry on a loaded machine.
+constexpr int sound_buffer_frames = 2048;
+
 // Opens the audio device SDL_AUDIODRIVER names (SDL's choice when unset): 44100 Hz,
-// stereo, 16-bit, 1024 frames per buffer, playing silence. On failure returns false and
+// stereo, 16-bit, sound_buffer_frames per buffer, playing silence. On failure returns false and
 // sound_error() says why; nothing is left open.
 bool sound_init();
 
-// Starts the MP3 in data from its first sample; data must stay allocated until
-// sound_close. False, with the reason in sound_error(), when it is no MP3 the decoder
-// reads or when sound is not initialised. One stream at a time: a second call replaces it.
-bool sound_play(const unsigned char* data, size_t size);
+// Starts the MP3 in data at start_ms; data must stay allocated until sound_close.
+// False, with the reason in sound_error(), when it is no MP3 the decoder reads or when
+// sound is not initialised. One stream at a time: a second call replaces it.
+bool sound_play(const unsigned char* data, size_t size, int start_ms = 0);
 
 // What the listener hears now, in whole milliseconds: never backwards between seeks,
 // smooth between audio buffers, running on through silence past the end. 0 without a
@@ -25,12 +30,17 @@ int sound_time_ms();
 // round(ms * 44.1) of the decode, and the time reads ms straight away.
 void sound_seek_ms(int ms);
 
+// Whether the listener can no longer hear the stream: the device was removed, or it
+// has asked for no sound for lost_after_ms (listener_clock.h). sound_time_ms then runs
+// on in real time; the reason goes to sound_error(). Close and open again to recover.
+bool sound_lost();
+
+// Whether the device has asked for sound since the stream started: it is being heard.
+bool sound_flowing();
+
 // Closes the device and the stream. Safe to call at any time, and more than once.
 void sound_close();
 
 // Why the last failing call failed.
 const char* sound_error();
 
-// Frames per device buffer once initialised (0 before): what the listener is behind
-// the decoder at most, besides the driver's own latency.
-int sound_buffer_frames();

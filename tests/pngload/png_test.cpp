@@ -13,6 +13,9 @@
 #include <fstream>
 #include <string>
 
+// libpng's gamma correction rounds through its own tables: a level either side.
+constexpr int gamma_rounding_levels = 1;
+
 using bytes = std::vector<uint8_t>;
 
 static void put_be32(bytes& out, uint64_t value) {
@@ -95,7 +98,7 @@ TEST(PngDecode, EveryKindOfFileBecomesRgbOrRgbaAtPowerOfTwoSides) {
         EXPECT_EQ(decode(file, &image), "");
         ASSERT_EQ(image.level.bytes.size(), row.texture.size());
         for (size_t i = 0; i < row.texture.size(); ++i)
-            EXPECT_NEAR(image.level.bytes[i], row.texture[i], 1) << i;
+            EXPECT_NEAR(image.level.bytes[i], row.texture[i], gamma_rounding_levels) << i;
     }
 }
 

@@ -13,6 +13,13 @@
 #include <numeric>
 #include <vector>
 
+// The glow against its CPU reference: up to one level per composited layer (each adds
+// the enlargement's rounding again), and more than one on few pixels (a twentieth).
+constexpr double glow_levels_per_layer = 1.0;
+constexpr int glow_pixels_off_by_more = 3 * 800 * 600 / 20;
+// Bar edges: pixels this close to an edge, in pixels, may fall either way.
+constexpr double bar_edge_pixels = 1.5;
+
 namespace {
 
 // One channel, levels 0..255, rows bottom first as GL stores them.
@@ -161,8 +168,6 @@ TEST_F(SceneTest, GlowMatchesTheCpuReferenceOnARealFrame) {
         draw_layers_at(60000, {draw_background, draw_bars, draw_fg_overlay, draw_scroll_overlay});
         const plane frame[3] = {read_plane(0), read_plane(1), read_plane(2)};
         apply_glow(c.radius, c.multiply_passes, c.strength, c.gain);
-        // Up to one level per layer (each adds the enlargement's rounding again), and
-        // rarely more than one.
         double worst = 0, off_by_more_than_one = 0;
         for (int ch = 0; ch < 3; ++ch) {
             const plane expected = reference_glow(frame[ch], c), glowed = read_plane(ch);
@@ -171,8 +176,8 @@ TEST_F(SceneTest, GlowMatchesTheCpuReferenceOnARealFrame) {
                 off_by_more_than_one += std::fabs(glowed.v[i] - expected.v[i]) > 1;
             }
         }
-        EXPECT_LE(worst, c.layers);
-        EXPECT_LT(off_by_more_than_one, 3 * 800 * 600 / 20);
+        EXPECT_LE(worst, glow_levels_per_layer * c.layers);
+        EXPECT_LT(off_by_more_than_one, glow_pixels_off_by_more);
     }
 }
 
@@ -187,8 +192,8 @@ std::pair<double, double> unproject(int px, int py, double depth) {
 TEST_F(SceneTest, BarsAreBlackStripsAtTheirTurningAngles) {
     bg_texture = fg_texture = scroll_texture = make_texture(1, 1, {255, 255, 255});
     // Bar i is a 0.6 x 20 strip through (3 sin i, 0) at depth 10, turned by
-    // 801 i + T / (600 + 200 i) degrees; pixels within 1.5 of an edge may go either way.
-    const double margin = 1.5 * 2.0 * 10.0 * std::tan(22.5 * M_PI / 180.0) / 600.0;
+    // 801 i + T / (600 + 200 i) degrees.
+    const double margin = bar_edge_pixels * 2.0 * 10.0 * std::tan(22.5 * M_PI / 180.0) / 600.0;
     for (int ms : {0, 60000, 97531, 142000}) {
         SCOPED_TRACE(ms);
         draw_layers_at(ms, {draw_background, draw_bars});

@@ -8,20 +8,31 @@
 #include <cmath>
 #include <vector>
 
+// A reading at the buffer's end is worked out two ways that round apart: this far.
+constexpr double rounding_ms = 0.01;
+// A clock on its own runs in real time, to the millisecond step of the readings.
+constexpr double alone_ms = 1.0;
+
 // Each row: the device's rate against the monotonic clock's; how early or late the
-// callback may wake; where the audio thread stops for 200 ms, and where the stream
-// moves to 60 s (< 0: never); how far off what is heard the clock may be over the last
-// two seconds.
+// callback may wake; where the device stops asking for sound and for how long (-1: it
+// never does; a stall past lost_after_ms leaves the clock on its own, and one of
+// 1e9 ms is a device that died); where the stream moves to 60 s (-1: never); how far off
+// what is heard the clock may be over the last two seconds (-1: the clock ran on alone).
+// Throughout, the clock never goes back, never runs ahead of the sound handed over, and
+// never stands still for longer than the device was silent, give or take a buffer.
 TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
     const struct {
         const char* name;
-        double device_speed, jitter_ms, stall_at_ms, seek_at_ms, off_ms;
+        double device_speed, jitter_ms, stall_at_ms, stall_ms, seek_at_ms, off_ms;
     } rows[] = {
-        {"device 1 % fast", 1.01, 0, -1, -1, 1.0},
-        {"device 1 % slow", 0.99, 0, -1, -1, 1.0},
-        {"callback jitter of 5 ms", 1.0, 5, -1, -1, 2.0},
-        {"200 ms stall", 1.0, 0, 2000, -1, 1.0},
-        {"seek, jitter and drift", 1.01, 5, -1, 2000, 2.5},
+        {"device 1 % fast", 1.01, 0, -1, 0, -1, 1.0},
+        {"device 1 % slow", 0.99, 0, -1, 0, -1, 1.0},
+        {"callback jitter of 5 ms", 1.0, 5, -1, 0, -1, 2.0},
+        {"200 ms stall", 1.0, 0, 2000, 200, -1, 1.0},
+        {"800 ms stall with jitter", 1.0, 5, 2000, 800, -1, 2.0},
+        {"seek, jitter and drift", 1.01, 5, -1, 0, 2000, 2.5},
+        {"sink suspended for 3 s", 1.0, 5, 2000, 3000, -1, -1},
+        {"device dies, then a seek", 1.0, 0, 2000, 1e9, 3000, -1},
     };
     constexpr int frames = 1024;
     constexpr double target_ms = 60000, run_ms = 8000;
@@ -30,7 +41,7 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
         const double buffer_ms = frames / 44.1 / row.device_speed;
         auto due_ms = [&](int64_t b) { // buffer b is asked for as b - 1 starts playing
             double at = b * buffer_ms;
-            return at + (row.stall_at_ms >= 0 && at >= row.stall_at_ms ? 200 : 0);
+            return at + (row.stall_at_ms >= 0 && at >= row.stall_at_ms ? row.stall_ms : 0);
         };
         listener_clock clock = {};
         hold_listener_clock(clock, 0, 1, 0);
@@ -38,7 +49,7 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
         std::vector<int64_t> start_frames; // of each buffer asked for
         int64_t generation = 1, next_frame = 0, playing = 0;
         uint32_t random = 1;
-        double previous = 0;
+        double previous = 0, still_since = 0;
         for (double now = 0; now < run_ms; now += 1) {
             for (int64_t b = int64_t(start_frames.size());; ++b) { // the callbacks due
                 double runs_at = due_ms(b) + row.jitter_ms * ((random >> 8) / 8388608.0 - 1.0);
@@ -63,10 +74,28 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
             // After a seek the clock holds at the target until the new sound can be
             // heard: a buffer on, give or take the jitter.
             bool held = now >= row.seek_at_ms && now < row.seek_at_ms + buffer_ms - row.jitter_ms;
-            ASSERT_TRUE(row.seek_at_ms < 0 || !held || reading == target_ms) << now;
+            ASSERT_TRUE(row.seek_at_ms < 0 || !held || reading == target_ms || clock.lost) << now;
             ASSERT_TRUE(now == row.seek_at_ms || reading >= previous) << now;
-            ASSERT_TRUE(now < run_ms - 2000 || std::abs(reading - heard) <= row.off_ms) << now;
+            // (Before the first sound of the start or of a seek, the clock holds where
+            // that sound will be.)
+            const double since_start_ms = now - (now >= row.seek_at_ms ? row.seek_at_ms : 0);
+            const bool holds_for_sound = since_start_ms < 2 * buffer_ms + row.jitter_ms ||
+                                         reading == target_ms;
+            ASSERT_TRUE(clock.lost || holds_for_sound ||
+                        reading <= heard + buffer_ms + row.jitter_ms + rounding_ms)
+                << now;
+            still_since = reading == previous && now != row.seek_at_ms ? still_since : now;
+            ASSERT_LE(now - still_since, std::min(row.stall_ms, lost_after_ms) + 2 * buffer_ms)
+                << now;
+            ASSERT_TRUE(now < run_ms - 2000 || row.off_ms < 0 || std::abs(reading - heard) <= row.off_ms)
+                << now;
             previous = reading;
+        }
+        // A device gone for good leaves the clock running on in real time, from a
+        // seek's target at once.
+        EXPECT_EQ(clock.lost, row.off_ms < 0);
+        if (row.seek_at_ms >= 0 && row.off_ms < 0) {
+            EXPECT_NEAR(previous, target_ms + run_ms - 1 - row.seek_at_ms, alone_ms);
         }
     }
 }

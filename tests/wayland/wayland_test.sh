@@ -14,15 +14,20 @@ screen=$DISPLAY
 # The 800 x 600 picture scaled to 1024 x 768 puts the strip at rows 288 to 479: its
 # left and right ends show the picture, the bands above and below are black.
 fills_screen() {
-    sleep 1
-    local rect lit
-    for rect in "0 300 60 170" "964 300 60 170" "0 0 1024 280" "0 490 1024 278"; do
-        read -r x y w h <<<"$rect"
-        lit=$(DISPLAY=$screen x11_lit_pixels -f x11grab -draw_mouse 0 -video_size "${w}x$h" \
-            -i "$screen+$x,$y")
-        [[ $rect == *" 170" ]] && ((lit == 0)) && x11_fail "$1: nothing shown at $rect"
-        [[ $rect != *" 170" ]] && ((lit != 0)) && x11_fail "$1: picture outside the strip at $rect"
+    local rect lit tries problem
+    for tries in $(seq 40); do # a compositor under load takes its time to switch
+        sleep 0.25
+        problem=""
+        for rect in "0 300 60 170" "964 300 60 170" "0 0 1024 280" "0 490 1024 278"; do
+            read -r x y w h <<<"$rect"
+            lit=$(DISPLAY=$screen x11_lit_pixels -f x11grab -draw_mouse 0 -video_size "${w}x$h" \
+                -i "$screen+$x,$y")
+            [[ $rect == *" 170" ]] && ((lit == 0)) && problem="nothing shown at $rect"
+            [[ $rect != *" 170" ]] && ((lit != 0)) && problem="picture outside the strip at $rect"
+        done
+        [[ -z $problem ]] && return 0
     done
+    x11_fail "$1: $problem"
 }
 
 case $1 in

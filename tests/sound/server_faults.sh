@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# The soundtrack against a sound server that dies and comes back, on each server and
+# driver desktops use: killed mid-show, the seek keys tapped, the clock must run on and
+# one line say the sound was lost; started again, the music must be heard again within
+# seconds and one line say so, the clock running on unbroken; sent near the end, the
+# show must end by itself. On PulseAudio, a sink suspended for 3 s must leave the
+# picture still for no longer than that, with no run-ahead to wait out afterwards.
+# Usage: server_faults.sh PROBE SOURCE_DIR pulseaudio|pipewire|pipewire-native
+set -uo pipefail
+probe=$1 source_dir=$2 kind=$3
+source "$source_dir/bench/sound/sound-server.sh"
+work=$sound_runtime/probe
+mkdir -p "$work" && mkfifo "$work/keys"
+fail() {
+    echo "FAIL ($kind): $*" >&2
+    tail -n 5 "$work/said" >&2
+    exit 1
+}
+sound_server_start "$kind" || exit 1
+
+# The probe reads keys from a fifo held open here, prints the clock every 20 ms.
+(cd "$source_dir" && exec "$probe") <"$work/keys" >"$work/clock" 2>"$work/said" &
+probe_pid=$!
+exec 3>"$work/keys"
+clock() { local c; c=$(tail -n 1 "$work/clock" | cut -d' ' -f2); echo "${c:-0}"; }
+wait_clock_past() {
+    for _ in $(seq 500); do (($(clock) > $1)) && return 0; sleep 0.02; done
+    fail "the clock stays at $(clock), not past $1"
+}
+# The longest time in ms the clock stood still between two lines of the clock file.
+longest_still() {
+    sed -n "$1,\$p" "$work/clock" | awk '{ if ($2 == last) run++; else run = 0; if (run > most) most = run; last = $2 }
+        END { print most * 20 }'
+}
+recorded_frames() { echo $(($(stat -c %s "$VORNHAL_RECORDING") / 4)); }
+# Whether the recording holds sound (not silence) from frame $1 on.
+sound_since() { (($(tail -c +$(($1 * 4 + 1)) "$VORNHAL_RECORDING" | tr -d '\000' | wc -c) > 4096)); }
+
+wait_clock_past 2000
+if [[ $kind == pulseaudio ]]; then
+    from=$(wc -l <"$work/clock")
+    pactl suspend-sink vornhal 1 && sleep 3 && pactl suspend-sink vornhal 0
+    sleep 1
+    still=$(longest_still "$from")
+    ((still <= 3000)) || fail "the picture stood still for $still ms around a 3 s suspension"
+fi
+
+sound_server_kill
+killed_at=$(clock)
+sleep 0.5
+echo m >&3 && sleep 0.3 && echo n >&3
+sleep 2.5
+(($(clock) > killed_at + 2000)) || fail "the clock stopped: $killed_at ms at the kill, $(clock) ms 3 s on"
+[[ $(grep -c "the sound was lost" "$work/said") == 1 ]] || fail "not one line on the lost sound"
+
+sound_server_start "$kind" || exit 1
+from=$(wc -l <"$work/clock") since=$(recorded_frames)
+for _ in $(seq 100); do grep -q "the sound is back" "$work/said" && break; sleep 0.1; done
+grep -q "the sound is back" "$work/said" || fail "the sound never came back"
+sleep 1
+sound_since "$since" || fail "nothing heard since the server came back"
+still=$(longest_still "$from")
+((still <= 1100)) || fail "the clock stood still for $still ms when the sound came back"
+
+echo s140000 >&3
+for _ in $(seq 150); do kill -0 $probe_pid 2>/dev/null || break; sleep 0.1; done
+kill -0 $probe_pid 2>/dev/null && fail "the show did not end by itself"
+wait $probe_pid || fail "ended with status $?"
+echo "ok ($kind): the clock ran on and the sound came back; said:" && cat "$work/said"

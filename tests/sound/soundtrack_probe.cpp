@@ -1,0 +1,44 @@
+// The soundtrack as the loop drives it, without a window: the clock sampled every 20 ms
+// and printed ("clock MS"), the seek keys taken from standard input ("m", "n", or "sMS"
+// for a seek to MS), and the end of the show ending the run with status 0, as the demo
+// ends. Run from the repository root (data/music.mp3).
+#include "scene/scene.h"
+#include "sound/soundtrack.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+int main() {
+    start_soundtrack();
+    std::string command;
+    for (;;) {
+        sample_demo_clock();
+        std::printf("clock %.0f\n", demo_time_ms);
+        std::fflush(stdout);
+        if (show_is_over(demo_time_ms))
+            break;
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        constexpr int frame_ms = 20;
+        if (poll(&input, 1, frame_ms) != 1)
+            continue;
+        char c;
+        if (read(STDIN_FILENO, &c, 1) != 1)
+            break; // input closed: stop here, as Escape does
+        if (c != '\n') {
+            command += c;
+            continue;
+        }
+        const int now_ms = static_cast<int>(demo_time_ms);
+        if (command == "m" || command == "n")
+            seek_soundtrack(now_ms + (command == "m" ? 400 : -400));
+        else if (command[0] == 's')
+            seek_soundtrack(std::atoi(command.c_str() + 1));
+        command.clear();
+    }
+    stop_soundtrack();
+    return 0;
+}
