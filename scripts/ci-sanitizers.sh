@@ -28,6 +28,15 @@ leak:libxcb
 leak:libSDL2
 leak:libdbus
 leak:libpulse
+leak:libpipewire
+leak:libspa
+leak:libwayland
+leak:libdecor
+leak:libfontconfig
+leak:libcairo
+leak:libpango
+leak:libglib
+leak:libgobject
 SUPP
 
 # The GL driver is loaded and unloaded at run time (SDL closes the GL library on the
