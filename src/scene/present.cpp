@@ -20,8 +20,12 @@ struct render_target_state {
 // Written by create_render_target on each new context; read by present_frame.
 render_target_state target;
 
-} // namespace
+struct present_rect {
+    int x, y, width_px, height_px;
+};
 
+// Where the picture lands on a drawable of that size: scaled uniformly to fit, centred,
+// in whole pixels (all zero for an empty drawable).
 present_rect fit_render_size(int drawable_width_px, int drawable_height_px) {
     if (drawable_width_px <= 0 || drawable_height_px <= 0)
         return {0, 0, 0, 0};
@@ -42,6 +46,8 @@ present_rect fit_render_size(int drawable_width_px, int drawable_height_px) {
     rect.y = (drawable_height_px - rect.height_px) / 2;
     return rect;
 }
+
+} // namespace
 
 void create_render_target() {
     // The surface format of the window (host.h): 8 bits a channel and a 16-bit depth.

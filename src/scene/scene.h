@@ -55,12 +55,6 @@ void push_ortho_640x480();
 // drawn into, left bound for reading and drawing. Without framebuffers on the context
 // (said once on standard error) frames go straight to the window, unscaled.
 void create_render_target();
-// Where the picture lands on a drawable of that size: scaled uniformly to fit, centred,
-// in whole pixels (all zero for an empty drawable). Pure.
-struct present_rect {
-    int x, y, width_px, height_px;
-};
-present_rect fit_render_size(int drawable_width_px, int drawable_height_px);
 // Puts the finished frame onto the window's drawable (the real size in pixels, not the
 // size asked for) over black, every pixel opaque; a plain copy at the render size.
 // Does not swap buffers.

@@ -48,6 +48,12 @@ static void close_sound_at_exit() {
     sound_close();
 }
 
+// No stream playing, none lost, no silent clock running.
+static void forget_playing() {
+    soundtrack.playing = soundtrack.lost = soundtrack.trying = false;
+    soundtrack.silent_running = false;
+}
+
 // Once a second while the sound is lost: a device that opens starts the music at ms,
 // and takes over the clock once it asks for sound (flows); until then, and if it
 // never does, the silent clock goes on.
@@ -81,10 +87,7 @@ void start_soundtrack() {
         soundtrack.exit_hook_set = std::atexit(close_sound_at_exit) == 0;
     soundtrack.started = true;
     soundtrack.stopped = false;
-    soundtrack.silent_running = false;
-    soundtrack.playing = false;
-    soundtrack.lost = false;
-    soundtrack.trying = false;
+    forget_playing();
 
     bool have_output = sound_init();
     if (!have_output)
@@ -165,12 +168,9 @@ void seek_soundtrack(int ms) {
 
 void stop_soundtrack() {
     sound_close();
-    soundtrack.playing = false;
-    soundtrack.lost = false;
-    soundtrack.trying = false;
+    forget_playing();
     soundtrack.started = false;
     soundtrack.stopped = true;
-    soundtrack.silent_running = false;
 }
 
 void hold_demo_clock(int ms) {

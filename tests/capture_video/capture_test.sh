@@ -33,6 +33,12 @@ video() {
         grep -o 'psnr_avg:[0-9.]*' | cut -d: -f2))
     awk -v a="${psnr[0]}" -v b="${psnr[1]}" -v c="${psnr[2]}" 'BEGIN { exit !(b > 35 && b > a && b > c) }' ||
         fail "frames 16-18 against the render: ${psnr[*]} dB"
+    # --size: the same picture presented whole, 1000 x 750 centred in 1600 x 750 with
+    # black bars at the sides.
+    "$capture" frame 2066 wide.png --size 1600x750 2>log || fail "$(cat log)"
+    lit() { ffmpeg -nostdin -v error -i wide.png -vf "crop=$1" -f rawvideo -pix_fmt gray - | tr -d '\000' | wc -c; }
+    (($(lit 300:750:0:0) == 0 && $(lit 300:750:1300:0) == 0 && $(lit 1000:750:300:0) > 10000)) ||
+        fail "--size 1600x750 is not the picture centred between black bars"
     # The sound is the music's own span from round(1500 * 44.1) = 66150 on.
     local span=atrim=start_sample=66150:end_sample=110250,asetpts=PTS-STARTPTS sdr
     sdr=($(ffmpeg -hide_banner -i out.mp4 -i data/music.mp3 -f null - -lavfi \
