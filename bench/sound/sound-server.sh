@@ -56,11 +56,13 @@ sound_server_start() {
             export DBUS_SESSION_BUS_ADDRESS=${bus% *}
             sound_bus=${bus##* }
         fi
-        # The graph runs at the sink's rate, so nothing is resampled on the way.
+        # The graph runs at the sink's rate, so nothing is resampled on the way; no
+        # Bluetooth, whose seat monitor needs a logind that a bare system lacks.
         export XDG_CONFIG_HOME=$sound_runtime/config
-        mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d"
+        mkdir -p "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d" "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
         echo 'context.properties = { default.clock.rate = 44100 default.clock.allowed-rates = [ 44100 ] }' \
             >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/vornhal.conf"
+        echo 'bluez_monitor.enabled = false' >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-vornhal.lua"
         pipewire >>"$log" 2>&1 &
         sound_pids=($!)
         for _ in $(seq 50); do [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break; sleep 0.05; done
@@ -75,8 +77,12 @@ sound_server_start() {
         pactl info >/dev/null 2>&1 && break
         sleep 0.05
     done
-    pactl load-module module-null-sink sink_name=vornhal rate=44100 channels=2 >/dev/null &&
-        pactl set-default-sink vornhal || {
+    for _ in $(seq 20); do # pipewire-pulse answers a moment before it can make nodes
+        pactl load-module module-null-sink sink_name=vornhal rate=44100 channels=2 >/dev/null \
+            2>&1 && break
+        sleep 0.1
+    done
+    pactl set-default-sink vornhal || {
         tail -n 20 "$log" >&2
         echo "sound_server_start: no $sound_kind" >&2
         return 1
