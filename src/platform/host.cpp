@@ -28,8 +28,7 @@ bool read_whole_file(const char* path, std::vector<unsigned char>& out, size_t m
                 static_cast<uint64_t>(info.st_size) <= max_bytes;
     if (read) {
         out.resize(static_cast<size_t>(info.st_size));
-        read = std::fread(out.data(), 1, out.size(), file) == out.size() &&
-               std::fgetc(file) == EOF;
+        read = std::fread(out.data(), 1, out.size(), file) == out.size() && std::fgetc(file) == EOF;
     }
     std::fclose(file);
     if (!read)

@@ -35,12 +35,12 @@ present_rect fit_render_size(int drawable_width_px, int drawable_height_px) {
     present_rect rect;
     if (w * screen_height <= h * screen_width) {
         rect.width_px = drawable_width_px;
-        rect.height_px = static_cast<int>((w * screen_height * 2 + screen_width) /
-                                          (2LL * screen_width));
+        rect.height_px =
+            static_cast<int>((w * screen_height * 2 + screen_width) / (2LL * screen_width));
     } else {
         rect.height_px = drawable_height_px;
-        rect.width_px = static_cast<int>((h * screen_width * 2 + screen_height) /
-                                         (2LL * screen_height));
+        rect.width_px =
+            static_cast<int>((h * screen_width * 2 + screen_height) / (2LL * screen_height));
     }
     rect.x = (drawable_width_px - rect.width_px) / 2;
     rect.y = (drawable_height_px - rect.height_px) / 2;
@@ -103,9 +103,9 @@ void present_frame(int drawable_width_px, int drawable_height_px) {
     glEnable(GL_SCISSOR_TEST);
     const int after_x = rect.x + rect.width_px, after_y = rect.y + rect.height_px;
     const int strips[4][4] = {
-        {0, 0, drawable_width_px, rect.y},                             // below
-        {0, after_y, drawable_width_px, drawable_height_px - after_y}, // above
-        {0, rect.y, rect.x, rect.height_px},                           // left
+        {0, 0, drawable_width_px, rect.y},                              // below
+        {0, after_y, drawable_width_px, drawable_height_px - after_y},  // above
+        {0, rect.y, rect.x, rect.height_px},                            // left
         {after_x, rect.y, drawable_width_px - after_x, rect.height_px}, // right
     };
     for (const auto& strip : strips)

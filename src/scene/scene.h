@@ -19,7 +19,7 @@ extern GLuint scroll_texture;
 // missing music a silent clock.
 void setup_scene();
 
-// Samples the demo clock and draws one complete picture into the back buffer (not
+// Samples the demo clock and draws one complete picture into the render target (not
 // presented). Returns false once the show is over (show_is_over), else true.
 bool draw_frame();
 

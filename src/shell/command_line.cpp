@@ -49,7 +49,8 @@ command_line_action parse_command_line(int argc, char** argv, command_line& opti
         switch (code) {
         case 'f':
         case 'w': {
-            const start_choice choice = code == 'f' ? start_choice::fullscreen : start_choice::window;
+            const start_choice choice =
+                code == 'f' ? start_choice::fullscreen : start_choice::window;
             if (options.start != start_choice::ask && options.start != choice) {
                 options.problem = "--fullscreen and --window exclude each other";
                 return command_line_action::usage_error;

@@ -18,11 +18,10 @@ int main(int argc, char** argv) {
         return 0;
     case command_line_action::usage_error:
         // The usage line alone; --help tells the rest.
-        std::fprintf(stderr, "vornhal: %s%s%s\n%.*sTry 'vornhal --help' for more.\n",
-                     options.problem, options.argument ? ": " : "",
-                     options.argument ? options.argument : "",
-                     static_cast<int>(std::strchr(vornhal_usage, '\n') - vornhal_usage + 1),
-                     vornhal_usage);
+        std::fprintf(
+            stderr, "vornhal: %s%s%s\n%.*sTry 'vornhal --help' for more.\n", options.problem,
+            options.argument ? ": " : "", options.argument ? options.argument : "",
+            static_cast<int>(std::strchr(vornhal_usage, '\n') - vornhal_usage + 1), vornhal_usage);
         return exit_usage;
     case command_line_action::run:
         break;

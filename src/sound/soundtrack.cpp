@@ -11,8 +11,6 @@
 #include "platform/host.h"
 #include "stream/sound_stream.h"
 
-#include <SDL.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +36,6 @@ static struct {
 
     bool exit_hook_set; // close_sound_at_exit is registered; start_soundtrack sets it
 } soundtrack;
-
 
 // The audio thread reads music_file until the device is closed. A process that leaves
 // without stop_soundtrack would free the file under it while static objects are
@@ -130,7 +127,7 @@ void sample_demo_clock() {
         const int ms = silent_clock_ms();
         sound_seek_ms(ms);
         fprintf(stderr, "vornhal: the sound is back (%s); the music plays on from %d ms\n",
-                SDL_GetCurrentAudioDriver(), ms);
+                sound_driver(), ms);
         soundtrack.trying = soundtrack.lost = false;
         soundtrack.playing = true;
     }

@@ -49,7 +49,8 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     if (c.lost)
         return clock_ms;
     // Whatever it played, the device's last call says whether it is alive.
-    const int64_t last_call_ns = note.buffers != 0 ? std::max(c.started_ns, note.asked_ns) : c.started_ns;
+    const int64_t last_call_ns =
+        note.buffers != 0 ? std::max(c.started_ns, note.asked_ns) : c.started_ns;
     const double quiet_ms = static_cast<double>(now_ns - last_call_ns) * 1e-6;
     if (quiet_ms >= lost_after_ms) {
         c.lost = true;
@@ -63,9 +64,9 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     // as after a seek. A device keeping time asks for the next buffer a whole buffer
     // before the clock gets there.
     const double handed_ms = static_cast<double>(note.start_frame + buffer_frames) * ms_per_frame;
-    double heard_ms = std::min(handed_ms, static_cast<double>(note.start_frame - buffer_frames) *
-                                                  ms_per_frame +
-                                              static_cast<double>(now_ns - note.asked_ns) * 1e-6);
+    double heard_ms =
+        std::min(handed_ms, static_cast<double>(note.start_frame - buffer_frames) * ms_per_frame +
+                                static_cast<double>(now_ns - note.asked_ns) * 1e-6);
     bool restart = false;
     if (c.waiting) {
         restart = heard_ms > c.anchor_ms;

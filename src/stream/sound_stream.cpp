@@ -133,6 +133,11 @@ void sound_seek_ms(int ms) {
     restart_stream_at(sound.decoder, mp3_frame_at_ms(ms), static_cast<double>(ms));
 }
 
+const char* sound_driver() {
+    const char* name = sound.device != 0 ? SDL_GetCurrentAudioDriver() : nullptr;
+    return name ? name : "";
+}
+
 bool sound_flowing() {
     std::lock_guard<std::mutex> hold(sound.note_lock);
     return sound.last_note.buffers != 0 && sound.last_note.generation != 0;

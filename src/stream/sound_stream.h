@@ -38,9 +38,11 @@ bool sound_lost();
 // Whether the device has asked for sound since the stream started: it is being heard.
 bool sound_flowing();
 
+// The name of the audio driver in use ("pulseaudio", "pipewire", ...); empty when closed.
+const char* sound_driver();
+
 // Closes the device and the stream. Safe to call at any time, and more than once.
 void sound_close();
 
 // Why the last failing call failed.
 const char* sound_error();
-

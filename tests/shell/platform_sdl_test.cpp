@@ -34,7 +34,7 @@ TEST(platform_sdl, sdl_events_become_the_programs_own) {
         {SDL_KEYDOWN, SDLK_LEFT, 0, 0, 0, none, 0},
         {SDL_WINDOWEVENT, SDL_WINDOWEVENT_MINIMIZED, id, 0, 0, minimised, 0},
         {SDL_WINDOWEVENT, SDL_WINDOWEVENT_RESTORED, id, 0, 0, active, 0},
-        {SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_LOST, id, 0, 0, active, 0}, // not minimised
+        {SDL_WINDOWEVENT, SDL_WINDOWEVENT_FOCUS_LOST, id, 0, 0, active, 0},    // not minimised
         {SDL_WINDOWEVENT, SDL_WINDOWEVENT_SIZE_CHANGED, id, 1024, 0, none, 0}, // presenting asks
         {SDL_WINDOWEVENT, SDL_WINDOWEVENT_MOVED, id, 0, 0, none, 0},
         {SDL_WINDOWEVENT, SDL_WINDOWEVENT_CLOSE, id, 0, 0, close, 0},

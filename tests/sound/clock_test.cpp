@@ -79,15 +79,16 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
             // (Before the first sound of the start or of a seek, the clock holds where
             // that sound will be.)
             const double since_start_ms = now - (now >= row.seek_at_ms ? row.seek_at_ms : 0);
-            const bool holds_for_sound = since_start_ms < 2 * buffer_ms + row.jitter_ms ||
-                                         reading == target_ms;
+            const bool holds_for_sound =
+                since_start_ms < 2 * buffer_ms + row.jitter_ms || reading == target_ms;
             ASSERT_TRUE(clock.lost || holds_for_sound ||
                         reading <= heard + buffer_ms + row.jitter_ms + rounding_ms)
                 << now;
             still_since = reading == previous && now != row.seek_at_ms ? still_since : now;
             ASSERT_LE(now - still_since, std::min(row.stall_ms, lost_after_ms) + 2 * buffer_ms)
                 << now;
-            ASSERT_TRUE(now < run_ms - 2000 || row.off_ms < 0 || std::abs(reading - heard) <= row.off_ms)
+            ASSERT_TRUE(now < run_ms - 2000 || row.off_ms < 0 ||
+                        std::abs(reading - heard) <= row.off_ms)
                 << now;
             previous = reading;
         }

@@ -83,7 +83,8 @@ TEST(Mp3Decode, EveryRateAndChannelCountPlaysAtItsTrueLengthAndPitchAndSeeksExac
                 got.resize(2 * read_mp3_frames(decoder, got.data(), 1200));
                 ASSERT_EQ(int64_t(got.size() / 2), std::min<int64_t>(1200, length - lands));
                 for (size_t i = 0; i < got.size(); ++i)
-                    ASSERT_LE(std::abs(got[i] - whole[lands * 2 + i]), seek_rounding_steps) << target << "+" << i;
+                    ASSERT_LE(std::abs(got[i] - whole[lands * 2 + i]), seek_rounding_steps)
+                        << target << "+" << i;
             }
             close_mp3_decoder(decoder);
         }

@@ -17,11 +17,11 @@ struct capture_request {
     int frame_ms = 0;              // frame: the clock of the one frame
     int fps = 60;
     int from_ms = 0;
-    int to_ms = -1;           // -1: up to the show's end
-    int jobs = 0;             // rendering processes; 0: one per core
-    bool null_output = false; // video: render only, write nothing
-    int width_px = 0;         // the size frames come out at (--size); the render size
-    int height_px = 0;        //   when none was asked for
+    int to_ms = -1;                 // -1: up to the show's end
+    int jobs = 0;                   // rendering processes; 0: one per core
+    bool null_output = false;       // video: render only, write nothing
+    int width_px = 0;               // the size frames come out at (--size); the render size
+    int height_px = 0;              //   when none was asked for
     const char* data_dir = nullptr; // --data; workers get the folder chosen for them
     // render-worker: which frames of the span, and how many in all.
     int worker_first = 0, worker_stride = 1;

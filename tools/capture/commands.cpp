@@ -46,7 +46,8 @@ void report_progress(int64_t done, int64_t total) {
     const int64_t now_ns = monotonic_ns();
     // The first frame is reported at once: the capture is under way.
     if (done > 1 && done < total &&
-        now_ns - relay.last_report_ns < (relay.to_terminal ? terminal_interval_ns : log_interval_ns))
+        now_ns - relay.last_report_ns <
+            (relay.to_terminal ? terminal_interval_ns : log_interval_ns))
         return;
     relay.last_report_ns = now_ns;
     const double elapsed_s = seconds_since_start();
@@ -86,7 +87,8 @@ bool start_span(const capture_request& request, const frame_span& span) {
     relay.to_terminal = isatty(STDERR_FILENO) == 1;
     relay.started_ns = relay.last_report_ns = monotonic_ns();
     const int jobs = request.jobs > 0 ? request.jobs : usable_cores();
-    return start_render_workers(request, span, static_cast<int>(std::min<int64_t>(jobs, span.count)));
+    return start_render_workers(request, span,
+                                static_cast<int>(std::min<int64_t>(jobs, span.count)));
 }
 
 // Every frame of the span, in order, from the workers to write. False when a worker or
@@ -194,7 +196,8 @@ int run_video_command(const capture_request& request) {
     // ffmpeg writes under a temporary name; the MP4 appears under its own name only
     // once it is complete.
     std::string video_path, audio_path;
-    if (!make_temporary(output, ".mp4", video_path) || !make_temporary(output, ".wav", audio_path)) {
+    if (!make_temporary(output, ".mp4", video_path) ||
+        !make_temporary(output, ".wav", audio_path)) {
         std::fprintf(stderr, "vornhal-capture: cannot write %s: %s\n", output.c_str(),
                      std::strerror(errno));
         if (!video_path.empty())

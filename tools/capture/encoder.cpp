@@ -14,10 +14,10 @@
 namespace {
 
 struct encoder_state {
-    pid_t pid = -1;              // the running ffmpeg
-    int frame_fd = -1;           // write end of its standard input
-    FILE* diagnostics = nullptr; // its standard error, quoted on failure
-    std::string output_path;     // the file it was asked to write
+    pid_t pid = -1;               // the running ffmpeg
+    int frame_fd = -1;            // write end of its standard input
+    FILE* diagnostics = nullptr;  // its standard error, quoted on failure
+    std::string output_path;      // the file it was asked to write
     bool stopped_reading = false; // a frame write failed
 };
 encoder_state encoder;
@@ -31,7 +31,8 @@ bool decode_span(const std::string& mp3_path, int64_t first_sample, int64_t samp
     std::vector<unsigned char> mp3;
     errno = 0;
     if (!read_whole_file(mp3_path.c_str(), mp3, max_music_bytes)) {
-        reason = "cannot read " + mp3_path + (errno ? std::string(": ") + std::strerror(errno) : "");
+        reason =
+            "cannot read " + mp3_path + (errno ? std::string(": ") + std::strerror(errno) : "");
         return false;
     }
     const char* why = nullptr;
@@ -125,9 +126,8 @@ bool start_encoder(const capture_request& request, const std::string& ffmpeg,
 
     encoder = {};
     encoder.diagnostics = open_diagnostics();
-    const bool started = start_child(args, frames[0], -1,
-                                     encoder.diagnostics ? fileno(encoder.diagnostics) : -1,
-                                     encoder.pid);
+    const bool started = start_child(
+        args, frames[0], -1, encoder.diagnostics ? fileno(encoder.diagnostics) : -1, encoder.pid);
     close(frames[0]);
     if (!started) {
         close(frames[1]);

@@ -74,8 +74,8 @@ static bool parse_size(const char* text, capture_request& request) {
 // render-worker's own option: "FIRST/STRIDE/COUNT".
 static bool parse_worker_share(const char* text, capture_request& request) {
     long long count = 0;
-    return std::sscanf(text, "%d/%d/%lld", &request.worker_first, &request.worker_stride,
-                       &count) == 3 &&
+    return std::sscanf(text, "%d/%d/%lld", &request.worker_first, &request.worker_stride, &count) ==
+               3 &&
            request.worker_stride > 0 && (request.frame_count = count) > 0;
 }
 
@@ -83,11 +83,16 @@ static bool parse_worker_share(const char* text, capture_request& request) {
 static int parse_command_line(int argc, char** argv, capture_request& request) {
     enum { fps = 1000, from, to, jobs, size, data, null, worker };
     static const option table[] = {
-        {"fps", required_argument, nullptr, fps},   {"from", required_argument, nullptr, from},
-        {"to", required_argument, nullptr, to},     {"jobs", required_argument, nullptr, jobs},
-        {"size", required_argument, nullptr, size}, {"data", required_argument, nullptr, data},
-        {"null", no_argument, nullptr, null},       {"worker", required_argument, nullptr, worker},
-        {"help", no_argument, nullptr, 'h'},        {"version", no_argument, nullptr, 'V'},
+        {"fps", required_argument, nullptr, fps},
+        {"from", required_argument, nullptr, from},
+        {"to", required_argument, nullptr, to},
+        {"jobs", required_argument, nullptr, jobs},
+        {"size", required_argument, nullptr, size},
+        {"data", required_argument, nullptr, data},
+        {"null", no_argument, nullptr, null},
+        {"worker", required_argument, nullptr, worker},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     constexpr int max_fps = 1000;
@@ -111,14 +116,30 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         case 'V':
             std::fputs("vornhal-capture " VORNHAL_VERSION "\n", stdout);
             return 0;
-        case fps: ok = parse_number("--fps", optarg, 1, max_fps, request.fps); break;
-        case from: ok = parse_number("--from", optarg, 0, INT_MAX, request.from_ms); break;
-        case to: ok = parse_number("--to", optarg, 1, INT_MAX, request.to_ms); break;
-        case jobs: ok = parse_number("--jobs", optarg, 1, max_jobs, request.jobs); break;
-        case size: ok = parse_size(optarg, request); break;
-        case data: request.data_dir = optarg; break;
-        case null: request.null_output = true; break;
-        case worker: ok = parse_worker_share(optarg, request); break;
+        case fps:
+            ok = parse_number("--fps", optarg, 1, max_fps, request.fps);
+            break;
+        case from:
+            ok = parse_number("--from", optarg, 0, INT_MAX, request.from_ms);
+            break;
+        case to:
+            ok = parse_number("--to", optarg, 1, INT_MAX, request.to_ms);
+            break;
+        case jobs:
+            ok = parse_number("--jobs", optarg, 1, max_jobs, request.jobs);
+            break;
+        case size:
+            ok = parse_size(optarg, request);
+            break;
+        case data:
+            request.data_dir = optarg;
+            break;
+        case null:
+            request.null_output = true;
+            break;
+        case worker:
+            ok = parse_worker_share(optarg, request);
+            break;
         case ':':
             std::fprintf(stderr, "vornhal-capture: %s needs a value\n", argv[optind - 1]);
             return exit_usage;
@@ -145,8 +166,9 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         operands.push_back(nullptr);
     if (operands.size() != wanted) {
         std::fprintf(stderr, "vornhal-capture: %s takes %s\n", request.command,
-                     command == "frame" ? "a time in ms and an output file"
-                     : command == "video" ? "an output file" : "an output directory");
+                     command == "frame"   ? "a time in ms and an output file"
+                     : command == "video" ? "an output file"
+                                          : "an output directory");
         return exit_usage;
     }
     if (command == "frame" &&

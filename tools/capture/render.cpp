@@ -46,9 +46,9 @@ bool open_render_context(int width_px, int height_px) {
         return false;
     }
     set_gl_surface_attributes();
-    SDL_Window* window = SDL_CreateWindow("Vornhal", SDL_WINDOWPOS_UNDEFINED,
-                                          SDL_WINDOWPOS_UNDEFINED, width_px, height_px,
-                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_Window* window =
+        SDL_CreateWindow("Vornhal", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_px,
+                         height_px, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
     if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
         std::fprintf(stderr, "vornhal-capture: cannot create a GL context: %s\n", SDL_GetError());
@@ -112,11 +112,18 @@ bool start_render_workers(const capture_request& request, const frame_span& span
     setenv("LP_NUM_THREADS", std::to_string(std::max(1, usable_cores() / jobs)).c_str(), 0);
     for (int k = 0; k < jobs; k++) {
         const std::vector<std::string> args = {
-            self, "render-worker", "--fps", std::to_string(span.fps), "--from",
-            std::to_string(span.from_ms), "--size",
-            std::to_string(request.width_px) + "x" + std::to_string(request.height_px), "--data",
-            chosen_data_dir(), "--worker", std::to_string(k) + "/" + std::to_string(jobs) + "/" +
-            std::to_string(span.count)};
+            self,
+            "render-worker",
+            "--fps",
+            std::to_string(span.fps),
+            "--from",
+            std::to_string(span.from_ms),
+            "--size",
+            std::to_string(request.width_px) + "x" + std::to_string(request.height_px),
+            "--data",
+            chosen_data_dir(),
+            "--worker",
+            std::to_string(k) + "/" + std::to_string(jobs) + "/" + std::to_string(span.count)};
         int frames[2];
         FILE* diagnostics = open_diagnostics();
         pid_t pid = -1;
