@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
-# Gaps in the music on each sound server while vornhal-capture renders on every core:
-# vornhal-bench-sound --gaps under with-sound-server.sh, the renderer (video --null)
-# started just before and stopped just after. Run from the repository root.
-# Usage: bench-gaps.sh BUILD_DIR [SECONDS] [SERVER...]   (default 30 s, all three)
+# What each sound server played of the music while the machine is busy: where the first
+# sound heard lies in the music, the gaps, the silence inserted and any forward skip
+# (vornhal-bench-sound --heard under with-sound-server.sh). The load starts just before
+# the show and stops after it: vornhal-capture rendering on every core, or with
+# VORNHAL_LOAD=spin one busy loop per core. Run from the repository root.
+# Usage: bench-gaps.sh BUILD_DIR [SECONDS] [SERVER...]   (default 25 s, all three)
 set -uo pipefail
-build=$(realpath "${1:-build}") seconds=${2:-30}
+build=$(realpath "${1:-build}") seconds=${2:-25}
 shift 2 2>/dev/null
 servers=("$@")
 ((${#servers[@]})) || servers=(pulseaudio pipewire pipewire-native)
 here=$(dirname "$0")
 for server in "${servers[@]}"; do
-    SDL_VIDEODRIVER=offscreen "$build/tools/capture/vornhal-capture" video --null --jobs "${VORNHAL_LOAD_JOBS:-$(nproc)}" 2>/dev/null &
-    load=$!
+    load=()
+    if [[ ${VORNHAL_LOAD:-render} == spin ]]; then
+        for _ in $(seq "$(nproc)"); do
+            bash -c 'while :; do :; done' &
+            load+=($!)
+        done
+    else
+        SDL_VIDEODRIVER=offscreen "$build/tools/capture/vornhal-capture" video --null \
+            --jobs "${VORNHAL_LOAD_JOBS:-$(nproc)}" 2>/dev/null &
+        load+=($!)
+    fi
     sleep 2
     printf '%-16s ' "$server:"
     bash "$here/with-sound-server.sh" "$server" "$build/bench/sound/vornhal-bench-sound" \
-        --gaps "$seconds" | grep '^gaps:'
-    kill -INT $load 2>/dev/null
-    wait $load 2>/dev/null
+        --heard "$seconds" 2>&1 | grep -E '^heard:|vornhal:' | paste -sd' '
+    kill -INT "${load[@]}" 2>/dev/null
+    wait "${load[@]}" 2>/dev/null
 done

@@ -10,10 +10,11 @@
 //            that differ between a decode after a seek and the decode from the start
 //   decode:  how much faster than real time the whole file decodes, and files at other
 //            rates, converted to 44100 Hz on the way
-//   gaps:    with --gaps SECONDS alone (after start), when a recording is made: runs of
-//            digital silence of 1 ms or more in what the sink played while the music
-//            went on for that long (the committed music has none; bench-gaps.sh runs it
-//            on each sound server with both cores rendering)
+//   heard:   with --heard SECONDS alone (after start), when a recording is made: where
+//            in the music the first sound heard lies, runs of digital silence of 1 ms or
+//            more in what the sink played while the show went on for that long (the
+//            committed music has none), and how far the music skipped forward
+//            (bench-gaps.sh runs it on each sound server with both cores busy)
 #include "mp3_encode.h"
 #include "platform/host.h"
 #include "sound/soundtrack.h"
@@ -240,48 +241,92 @@ static void report_decode(const std::vector<unsigned char>& mp3) {
 
 // Zero runs of at least a millisecond in the recording between offset and its end,
 // after the first sound there: each one a moment the sink ran dry.
-static void report_gaps(double seconds) {
-    const char* recording_path = getenv("VORNHAL_RECORDING");
-    FILE* recording = recording_path ? fopen(recording_path, "rb") : nullptr;
-    if (!recording) {
-        printf("gaps:   no recording (run under bench/sound/with-sound-server.sh)\n");
-        return;
+// Where in the music the recorded frames from p on are: the decode frame they match
+// (256 frames, to a step of rounding), searched from f_from to f_to; -1 if nowhere.
+static int64_t find_in_music(const std::vector<int16_t>& played, size_t p,
+                             const std::vector<int16_t>& music, int64_t f_from, int64_t f_to) {
+    constexpr size_t span = 256;
+    if (2 * (p + span) > played.size())
+        return -1;
+    f_from = std::max<int64_t>(f_from, 0);
+    f_to = std::min<int64_t>(f_to, int64_t(music.size() / 2 - span));
+    for (int64_t f = f_from; f < f_to; ++f) {
+        size_t i = 0;
+        while (i < 2 * span && std::abs(played[2 * p + i] - music[2 * size_t(f) + i]) <= 2)
+            ++i;
+        if (i == 2 * span)
+            return f;
     }
-    fseek(recording, 0, SEEK_END);
-    const long offset = ftell(recording);
+    return -1;
+}
+
+// The recording since offset against the music, after the show ran for seconds: where
+// in the music the first sound heard lies, the runs of digital silence of 1 ms or more
+// inserted after it, and how far the music jumped forward past what was played.
+static void report_heard(const std::vector<unsigned char>& mp3, long offset, double seconds) {
+    const char* recording_path = getenv("VORNHAL_RECORDING");
     const double until = wall_ms() + seconds * 1000.0;
     while (wall_ms() < until) {
         sample_ms();
         std::this_thread::sleep_for(milliseconds(16)); // a frame at 60 Hz
     }
     std::this_thread::sleep_for(milliseconds(500)); // what the recorder still holds
+    FILE* recording = recording_path ? fopen(recording_path, "rb") : nullptr;
+    if (!recording) {
+        printf("heard:  no recording (run under bench/sound/with-sound-server.sh)\n");
+        return;
+    }
     fseek(recording, offset, SEEK_SET);
-    std::vector<int16_t> frames;
+    std::vector<int16_t> played;
     int16_t frame[2];
     while (fread(frame, sizeof frame, 1, recording) == 1)
-        frames.insert(frames.end(), frame, frame + 2);
+        played.insert(played.end(), frame, frame + 2);
     fclose(recording);
-    double load[1] = {0};
-    getloadavg(load, 1);
+    mp3_decoder* decoder = open_mp3_decoder(mp3.data(), mp3.size(), nullptr);
+    std::vector<int16_t> music(size_t(seconds + 15) * 44100 * 2);
+    music.resize(2 * read_mp3_frames(decoder, music.data(), music.size() / 2));
+    close_mp3_decoder(decoder);
+
+    const size_t n = played.size() / 2;
+    size_t first = 0;
+    while (first < n && !played[2 * first] && !played[2 * first + 1])
+        ++first;
+    // The recorder's first fragment may be garbled: the first frames that match place it.
+    int64_t at = -1;
+    size_t p = first;
+    for (; at < 0 && p < first + 8 * 1024 && p < n; p += 1024)
+        at = find_in_music(played, p, music, 0, 10 * 44100);
+    p -= 1024;
     constexpr size_t min_gap_frames = 44; // 1 ms
-    size_t run = 0, gaps = 0, longest = 0, total = 0;
-    bool sounding = false;
-    for (size_t i = 0; i + 1 < frames.size(); i += 2) {
-        if (frames[i] != 0 || frames[i + 1] != 0) {
-            if (sounding && run >= min_gap_frames) {
+    size_t run = 0, gaps = 0, total = 0, sounding_frames = 0, last_sound = p;
+    for (size_t i = p; i < n; ++i) {
+        if (played[2 * i] != 0 || played[2 * i + 1] != 0) {
+            if (run >= min_gap_frames) {
                 ++gaps;
                 total += run;
-                longest = std::max(longest, run);
             }
-            sounding = true;
             run = 0;
+            last_sound = i;
+            ++sounding_frames;
         } else {
             ++run;
         }
     }
-    printf("gaps:   %zu over %.0f s of music (%.1f s recorded; longest %.1f ms, %.1f ms in all); "
-           "load %.1f\n",
-           gaps, seconds, frames.size() / 2 / 44100.0, longest / 44.1, total / 44.1, load[0]);
+    // The last stretch of sound, against where the music would be had nothing been skipped.
+    const int64_t expected = at + int64_t(sounding_frames);
+    const size_t last = last_sound > 1024 ? last_sound - 1024 : p;
+    const int64_t last_at =
+        at < 0 ? -1
+               : find_in_music(played, last, music, expected - int64_t(last_sound - last) - 441000,
+                               expected - int64_t(last_sound - last) + 441000);
+    const double skip_ms =
+        last_at < 0 ? -1 : (last_at - (expected - int64_t(last_sound - last))) / 44.1;
+    double load[1] = {0};
+    getloadavg(load, 1);
+    printf("heard:  first sound %.0f ms into the music; %zu gaps over %.0f s of show (%.1f ms "
+           "of silence inserted); music skipped forward %.0f ms; load %.1f\n",
+           at < 0 ? -1.0 : (at - double(p - first)) / 44.1, gaps, seconds, total / 44.1, skip_ms,
+           load[0]);
 }
 
 int main(int argc, char** argv) {
@@ -290,9 +335,17 @@ int main(int argc, char** argv) {
         fprintf(stderr, "vornhal-bench-sound: run from the repository root (data/music.mp3)\n");
         return 1;
     }
+    const char* recording_path = getenv("VORNHAL_RECORDING");
+    FILE* recording = recording_path ? fopen(recording_path, "rb") : nullptr;
+    long offset = 0;
+    if (recording) {
+        fseek(recording, 0, SEEK_END);
+        offset = ftell(recording);
+        fclose(recording);
+    }
     report_start();
-    if (argc == 3 && strcmp(argv[1], "--gaps") == 0) {
-        report_gaps(atof(argv[2]));
+    if (argc == 3 && strcmp(argv[1], "--heard") == 0) {
+        report_heard(mp3, offset, atof(argv[2]));
         stop_soundtrack();
         return 0;
     }

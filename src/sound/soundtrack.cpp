@@ -3,9 +3,10 @@
 // Without music (no file, a file that is no MP3, no audio device) the show runs
 // silent on a real-time clock instead, which starts at 0 with the first frame, seeks
 // like the music would and so still reaches the end of the show. When the sound goes
-// away mid-show (a sound server dies, a sink stays suspended) the show goes on on that
-// clock from where it stands, and a device is tried again every second until one
-// opens; the music then plays on from the clock, in step.
+// away mid-show (a sound server dies, a sink stays suspended), or a device does not
+// start playing in time, the show goes on on that clock from where it stands, and a
+// device is tried again every second until one plays; the music then plays on from the
+// clock, in step. A sound server that has no output yet is tried the same way.
 #include "sound/soundtrack.h"
 
 #include "platform/host.h"
@@ -18,77 +19,90 @@
 
 float demo_time_ms = 0.0f;
 
-static struct {
-    bool started;                          // start_soundtrack has run since the last stop
-    bool stopped;                          // stop_soundtrack has run: the clock keeps its value
-    bool playing;                          // the music plays and drives the clock
-    bool lost;                             // it played, and its device went away
-    bool trying;                           // lost, and a device is open but not yet heard
+namespace {
+
+enum class sound_state {
+    off,      // not started, or stopped: the clock keeps its value
+    offline,  // hold_demo_clock: the clock reads held_ms and nothing sounds
+    silent,   // no music to play: the silent clock, for good
+    playing,  // the device drives the clock (holding it while the device starts)
+    lost,     // no device: the silent clock, and a device is tried at retry_ns
+    retrying, // lost, and a device is open but not playing yet: the silent clock
+};
+
+struct soundtrack_state {
+    sound_state state;                     // every function below writes it
     int64_t retry_ns;                      // lost: when to try a device again
     std::vector<unsigned char> music_file; // the whole of music_path; the stream reads it
-
-    bool silent_running;     // the silent clock has started (first frame or a seek)
-    int64_t silent_start_ns; // monotonic time at which it read silent_start_ms
+    // The silent clock reads silent_start_ms at silent_start_ns; -1: it starts at the
+    // next frame.
+    int64_t silent_start_ns;
     int64_t silent_start_ms;
-
-    bool held; // offline rendering: the clock reads held_ms and nothing sounds
-    int held_ms;
-
+    int held_ms;        // offline: the clock's value
     bool exit_hook_set; // close_sound_at_exit is registered; start_soundtrack sets it
-} soundtrack;
+};
+soundtrack_state soundtrack = {sound_state::off, 0, {}, -1, 0, 0, false};
 
 // The audio thread reads music_file until the device is closed. A process that leaves
 // without stop_soundtrack would free the file under it while static objects are
 // destroyed; a hook registered after they were built runs before that and closes
 // the device first.
-static void close_sound_at_exit() {
+void close_sound_at_exit() {
     sound_close();
 }
 
-// No stream playing, none lost, no silent clock running.
-static void forget_playing() {
-    soundtrack.playing = soundtrack.lost = soundtrack.trying = false;
-    soundtrack.silent_running = false;
-}
-
-// Once a second while the sound is lost: a device that opens starts the music at ms,
-// and takes over the clock once it asks for sound (flows); until then, and if it
-// never does, the silent clock goes on.
 constexpr int64_t retry_interval_ns = 1000000000;
-static void try_sound_again(int ms) {
-    soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
-    if (!sound_init() ||
-        !sound_play(soundtrack.music_file.data(), soundtrack.music_file.size(), ms)) {
-        sound_close();
-        return;
-    }
-    soundtrack.trying = true;
-}
 
-// The silent clock's reading now.
-static int silent_clock_ms() {
-    return static_cast<int>(soundtrack.silent_start_ms +
-                            (monotonic_ns() - soundtrack.silent_start_ns) / 1000000);
-}
-
-static void start_silent_clock(int ms) {
-    soundtrack.silent_running = true;
+void start_silent_clock(int ms) {
     soundtrack.silent_start_ns = monotonic_ns();
     soundtrack.silent_start_ms = ms;
 }
 
+// The silent clock's reading now; the first reading starts it at 0.
+int silent_clock_ms() {
+    if (soundtrack.silent_start_ns < 0)
+        start_silent_clock(0);
+    return static_cast<int>(soundtrack.silent_start_ms +
+                            (monotonic_ns() - soundtrack.silent_start_ns) / 1000000);
+}
+
+// No device: the silent clock goes on from ms, and a device is tried in a second.
+void lose_sound(int ms) {
+    sound_close();
+    soundtrack.state = sound_state::lost;
+    soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
+    start_silent_clock(ms);
+}
+
+// Once a second while the sound is lost: a device that opens plays silence, and once
+// it plays, the music goes on in it from the silent clock, which it then takes over;
+// until then, and if it never does, the silent clock goes on.
+void try_sound_again() {
+    soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
+    if (sound_init() != sound_open::opened ||
+        !sound_play(soundtrack.music_file.data(), soundtrack.music_file.size(), 0, true)) {
+        sound_close();
+        return;
+    }
+    soundtrack.state = sound_state::retrying;
+}
+
+} // namespace
+
 void start_soundtrack() {
-    if (soundtrack.held || soundtrack.started)
+    if (soundtrack.state != sound_state::off)
         return;
     if (!soundtrack.exit_hook_set)
         soundtrack.exit_hook_set = std::atexit(close_sound_at_exit) == 0;
-    soundtrack.started = true;
-    soundtrack.stopped = false;
-    forget_playing();
+    soundtrack.state = sound_state::silent;
+    soundtrack.silent_start_ns = -1;
 
-    bool have_output = sound_init();
-    if (!have_output)
+    const sound_open output = sound_init();
+    if (output == sound_open::failed)
         fprintf(stderr, "vornhal: %s; the show runs without sound\n", sound_error());
+    else if (output == sound_open::not_yet)
+        fprintf(stderr, "vornhal: %s; the show runs without sound until it has one\n",
+                sound_error());
     // The file is read even without an output, so that a missing one is still told.
     const std::string music_path = data_file_path(music_file_name);
     if (!read_whole_file(music_path.c_str(), soundtrack.music_file, max_music_bytes)) {
@@ -101,37 +115,30 @@ void start_soundtrack() {
         sound_close();
         return;
     }
-    if (!have_output)
+    if (output == sound_open::not_yet) {
+        lose_sound(0);
+        soundtrack.silent_start_ns = -1;
         return;
-    soundtrack.playing = sound_play(soundtrack.music_file.data(), soundtrack.music_file.size());
-    if (!soundtrack.playing) {
-        fprintf(stderr, "vornhal: %s cannot be played (%s); the show runs without sound\n",
-                music_path.c_str(), sound_error());
-        sound_close();
     }
+    if (output != sound_open::opened)
+        return;
+    if (sound_play(soundtrack.music_file.data(), soundtrack.music_file.size())) {
+        soundtrack.state = sound_state::playing;
+        return;
+    }
+    fprintf(stderr, "vornhal: %s cannot be played (%s); the show runs without sound\n",
+            music_path.c_str(), sound_error());
+    sound_close();
 }
 
 void sample_demo_clock() {
-    if (soundtrack.held) {
+    switch (soundtrack.state) {
+    case sound_state::off:
+        return;
+    case sound_state::offline:
         demo_time_ms = static_cast<float>(soundtrack.held_ms);
         return;
-    }
-    if (soundtrack.stopped || !soundtrack.started)
-        return;
-    if (soundtrack.trying && sound_lost()) {
-        sound_close(); // opened, but never played: given up quietly, tried again
-        soundtrack.trying = false;
-    } else if (soundtrack.trying && sound_flowing()) {
-        // Picked up where the silent clock stands: the clock holds there until the
-        // sound of that moment is heard.
-        const int ms = silent_clock_ms();
-        sound_seek_ms(ms);
-        fprintf(stderr, "vornhal: the sound is back (%s); the music plays on from %d ms\n",
-                sound_driver(), ms);
-        soundtrack.trying = soundtrack.lost = false;
-        soundtrack.playing = true;
-    }
-    if (soundtrack.playing) {
+    case sound_state::playing: {
         const int heard_ms = sound_time_ms();
         if (!sound_lost()) {
             demo_time_ms = static_cast<float>(heard_ms);
@@ -139,38 +146,59 @@ void sample_demo_clock() {
         }
         fprintf(stderr, "vornhal: the sound was lost (%s); the show goes on silent\n",
                 sound_error());
-        sound_close();
-        soundtrack.playing = false;
-        soundtrack.lost = true;
-        soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
-        start_silent_clock(heard_ms);
+        lose_sound(heard_ms);
+        break;
     }
-    if (!soundtrack.silent_running)
-        start_silent_clock(0);
+    case sound_state::retrying:
+        sound_time_ms(); // takes in what the device did since the last frame
+        if (sound_lost()) {
+            // Opened, but it never played: given up quietly, tried again.
+            sound_close();
+            soundtrack.state = sound_state::lost;
+        } else if (sound_playing()) {
+            // Picked up where the silent clock stands: the clock holds there until the
+            // sound of that moment is heard.
+            const int ms = silent_clock_ms();
+            sound_seek_ms(ms);
+            fprintf(stderr, "vornhal: the sound is back (%s); the music plays on from %d ms\n",
+                    sound_driver(), ms);
+            soundtrack.state = sound_state::playing;
+            demo_time_ms = static_cast<float>(sound_time_ms());
+            return;
+        }
+        break;
+    case sound_state::silent:
+    case sound_state::lost:
+        break;
+    }
     demo_time_ms = static_cast<float>(silent_clock_ms());
-    if (soundtrack.lost && !soundtrack.trying && monotonic_ns() >= soundtrack.retry_ns)
-        try_sound_again(static_cast<int>(demo_time_ms));
+    if (soundtrack.state == sound_state::lost && monotonic_ns() >= soundtrack.retry_ns)
+        try_sound_again();
 }
 
 void seek_soundtrack(int ms) {
-    if (soundtrack.held || soundtrack.stopped || !soundtrack.started)
-        return;
     ms = std::max(ms, 0);
-    if (soundtrack.playing) {
+    switch (soundtrack.state) {
+    case sound_state::off:
+    case sound_state::offline:
+        return;
+    case sound_state::playing:
         sound_seek_ms(ms);
         return;
+    case sound_state::silent:
+    case sound_state::lost:
+    case sound_state::retrying:
+        start_silent_clock(ms);
+        return;
     }
-    start_silent_clock(ms);
 }
 
 void stop_soundtrack() {
     sound_close();
-    forget_playing();
-    soundtrack.started = false;
-    soundtrack.stopped = true;
+    soundtrack.state = sound_state::off;
 }
 
 void hold_demo_clock(int ms) {
-    soundtrack.held = true;
+    soundtrack.state = sound_state::offline;
     soundtrack.held_ms = ms;
 }

@@ -18,6 +18,6 @@ void seek_soundtrack(int ms);
 // Shuts all sound down. The clock keeps its last value.
 void stop_soundtrack();
 
-// Offline rendering: from now on sample_demo_clock reads exactly ms, and
+// Offline rendering: until stop_soundtrack, sample_demo_clock reads exactly ms and
 // start_soundtrack opens no sound output.
 void hold_demo_clock(int ms);

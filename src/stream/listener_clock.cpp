@@ -48,16 +48,28 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     double clock_ms = clock_value_at(c, now_ns);
     if (c.lost)
         return clock_ms;
-    // Whatever it played, the device's last call says whether it is alive.
+    if (note.buffers != 0 && c.first_buffer == 0) {
+        c.first_buffer = note.buffers;
+        c.first_call_ns = note.asked_ns;
+    }
+    const double buffer_ms = buffer_frames * ms_per_frame;
+    if (!c.played && c.first_buffer != 0 &&
+        note.buffers >= c.first_buffer + playing_proof_buffers &&
+        static_cast<double>(note.asked_ns - c.first_call_ns) * 1e-6 >=
+            playing_proof_lengths * buffer_ms)
+        c.played = true;
+    // Until it plays, the time since it started says whether it is still starting; then
+    // its last call says whether it is alive, whatever it played.
     const int64_t last_call_ns =
         note.buffers != 0 ? std::max(c.started_ns, note.asked_ns) : c.started_ns;
-    const double quiet_ms = static_cast<double>(now_ns - last_call_ns) * 1e-6;
-    if (quiet_ms >= lost_after_ms) {
+    const double quiet_ms =
+        static_cast<double>(now_ns - (c.played ? last_call_ns : c.started_ns)) * 1e-6;
+    if (quiet_ms >= (c.played ? lost_after_ms : start_bound_ms)) {
         c.lost = true;
         c.waiting = false;
         return c.last_ms = move_on(c, now_ns, std::max(c.last_ms, clock_ms), 1.0);
     }
-    if (note.generation != c.generation || note.buffers == 0)
+    if (note.generation != c.generation || note.buffers == 0 || !c.played)
         return clock_ms;
     // Nothing past the end of the last buffer handed over can be heard: a device that
     // stalls (a suspended sink) holds the clock there until more sound comes through,

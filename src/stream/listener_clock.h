@@ -13,11 +13,23 @@ struct buffer_note {
     int64_t asked_ns;    // monotonic time at which the device asked for it
 };
 
-// A device that asks for nothing this long after its last buffer (or after it started
-// playing) has gone: a sound server died, a sink stays suspended. The clock then runs on
-// in real time from where it stands, and says so in `lost`. Shorter stalls hold it at
-// the end of the sound handed over rather than letting it run ahead of the sound.
+// A device that played and then asks for nothing this long after its last buffer has
+// gone: a sound server died, a sink stays suspended. The clock then runs on in real time
+// from where it stands, and says so in `lost`. Shorter stalls hold it at the end of the
+// sound handed over rather than letting it run ahead of the sound.
 constexpr double lost_after_ms = 1000.0;
+
+// A device that has not played yet is starting, not lost: a Bluetooth headset or an
+// HDMI sink takes seconds to wake, and a busy machine is slow to get a stream going.
+// The clock holds at the stream's first moment for this long at most before it runs on
+// alone.
+constexpr double start_bound_ms = 5000.0;
+
+// A device plays once its calls go on at its own pace: this many buffers asked for after
+// its first call, the last of them at least this many buffer lengths after it. A device
+// that takes its first buffers at once and stalls (a sleeping sink) has not played.
+constexpr uint64_t playing_proof_buffers = 3;
+constexpr double playing_proof_lengths = 1.5;
 
 // A line through (anchor_ns, anchor_ms) at speed ms per ms, corrected at each new note.
 struct listener_clock {
@@ -25,8 +37,11 @@ struct listener_clock {
     double anchor_ms;
     double speed;
     bool waiting;          // held at anchor_ms until the sound there is heard
-    bool lost;             // nothing heard for lost_after_ms: running on in real time
+    bool played;           // the device's calls have gone on at its pace
+    bool lost;             // gone (see above): running on in real time
     int64_t started_ns;    // when the first generation began playing
+    uint64_t first_buffer; // buffers count and time of the first call seen; 0: none yet
+    int64_t first_call_ns;
     uint64_t generation;   // the generation it follows; older notes are ignored
     uint64_t seen_buffers; // the last note it corrected against
     double rate_trim;      // learnt device rate less 1; kept across seeks
@@ -40,8 +55,10 @@ void hold_listener_clock(listener_clock& clock, double ms, uint64_t generation, 
 
 // The position heard at now_ns, in milliseconds, after taking in note; buffer_frames is
 // the device buffer that plays while the next is filled. Never less than an earlier
-// reading of the same generation; smooth between notes; a stall that leaves the clock
-// behind what is heard makes it jump, and only forward; a stall holds it at the end of
-// the sound handed over; a device silent for lost_after_ms leaves it running alone.
+// reading of the same generation; held until the device plays; smooth between notes; a
+// stall that leaves the clock behind what is heard makes it jump, and only forward; a
+// stall holds it at the end of the sound handed over; a device that does not play
+// within start_bound_ms, or played and went silent for lost_after_ms, leaves it running
+// alone.
 double read_listener_clock(listener_clock& clock, const buffer_note& note, int64_t now_ns,
                            int buffer_frames);

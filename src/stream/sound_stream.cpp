@@ -9,6 +9,7 @@
 #include "platform/host.h"
 #include "stream/listener_clock.h"
 #include "stream/mp3_decode.h"
+#include "stream/server_output.h"
 
 #include <SDL.h>
 
@@ -27,6 +28,7 @@ static struct {
     // Shared with the callback, under the device lock (SDL holds it around every
     // callback; the main thread takes it with SDL_LockAudioDevice).
     mp3_decoder* decoder;   // main writes; the callback decodes from it; null: silence
+    bool muted;             // main writes: silence, and the stream stands still
     int64_t position_frame; // both write: stream frame the next buffer starts at
     uint64_t generation;    // main writes: bumped by every play and seek
 
@@ -50,7 +52,7 @@ static void fill_device_buffer(void*, Uint8* bytes, int length) {
     memset(bytes, 0, static_cast<size_t>(length));
     size_t frames = static_cast<size_t>(length / frame_bytes);
     int64_t start_frame = sound.position_frame;
-    if (sound.decoder) {
+    if (sound.decoder && !sound.muted) {
         read_mp3_frames(sound.decoder, reinterpret_cast<int16_t*>(bytes), frames);
         // Past the end the position runs on through silence, so the clock does too.
         sound.position_frame += static_cast<int64_t>(frames);
@@ -59,10 +61,29 @@ static void fill_device_buffer(void*, Uint8* bytes, int length) {
     sound.last_note = {sound.last_note.buffers + 1, sound.generation, start_frame, asked_ns};
 }
 
-bool sound_init() {
+// How long the sound server may take to say whether it has an output.
+constexpr int server_answer_ms = 500;
+
+// Whether SDL may go to the PulseAudio driver: asked for by name, or its first choice.
+static bool may_use_pulseaudio() {
+    const char* driver = SDL_GetHint(SDL_HINT_AUDIODRIVER);
+    return !driver || !*driver || SDL_strstr(driver, "pulse") != nullptr;
+}
+
+sound_open sound_init() {
     sound_close();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
-        return fail(std::string("no audio driver: ") + SDL_GetError());
+    if (may_use_pulseaudio() && ask_server_output(server_answer_ms) == server_output::not_yet) {
+        fail("the sound server has no output yet");
+        return sound_open::not_yet;
+    }
+    // SDL's audio thread is time-critical; with this it asks for real-time scheduling
+    // (directly, or from rtkit), so a busy machine does not starve it. A user's own
+    // setting of the hint wins.
+    SDL_SetHintWithPriority(SDL_HINT_THREAD_FORCE_REALTIME_TIME_CRITICAL, "1", SDL_HINT_DEFAULT);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        fail(std::string("no audio driver: ") + SDL_GetError());
+        return sound_open::failed;
+    }
     sound.subsystem_up = true;
 
     SDL_AudioSpec wanted = {};
@@ -78,20 +99,22 @@ bool sound_init() {
     if (device == 0) {
         std::string why = std::string("no audio device: ") + SDL_GetError();
         sound_close();
-        return fail(why);
+        fail(why);
+        return sound_open::failed;
     }
     sound.device = device;
     sound.buffer_frames = obtained.samples;
     // The device runs from now on, playing silence until a stream starts.
     SDL_PauseAudioDevice(device, 0);
-    return true;
+    return sound_open::opened;
 }
 
 // Points the callback at frame of the stream, under the device lock, and holds the
 // clock at ms until that sound is heard.
-static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms) {
+static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms, bool muted) {
     SDL_LockAudioDevice(sound.device);
     sound.decoder = decoder;
+    sound.muted = muted;
     seek_mp3_decoder(decoder, frame);
     sound.position_frame = frame;
     uint64_t generation = ++sound.generation;
@@ -99,7 +122,7 @@ static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms) {
     hold_listener_clock(sound.clock, ms, generation, monotonic_ns());
 }
 
-bool sound_play(const unsigned char* data, size_t size, int start_ms) {
+bool sound_play(const unsigned char* data, size_t size, int start_ms, bool silent_until_seek) {
     if (sound.device == 0)
         return fail("sound is not initialised");
     const char* reason = nullptr;
@@ -108,7 +131,8 @@ bool sound_play(const unsigned char* data, size_t size, int start_ms) {
         return fail(reason ? reason : "not an MP3 stream");
     mp3_decoder* old = sound.decoder;
     start_ms = std::max(start_ms, 0);
-    restart_stream_at(decoder, mp3_frame_at_ms(start_ms), static_cast<double>(start_ms));
+    restart_stream_at(decoder, mp3_frame_at_ms(start_ms), static_cast<double>(start_ms),
+                      silent_until_seek);
     close_mp3_decoder(old);
     return true;
 }
@@ -130,7 +154,7 @@ void sound_seek_ms(int ms) {
         return;
     ms = std::max(ms, 0);
     // Past the end the decoder stays at its end and the position runs on in silence.
-    restart_stream_at(sound.decoder, mp3_frame_at_ms(ms), static_cast<double>(ms));
+    restart_stream_at(sound.decoder, mp3_frame_at_ms(ms), static_cast<double>(ms), false);
 }
 
 const char* sound_driver() {
@@ -138,9 +162,8 @@ const char* sound_driver() {
     return name ? name : "";
 }
 
-bool sound_flowing() {
-    std::lock_guard<std::mutex> hold(sound.note_lock);
-    return sound.last_note.buffers != 0 && sound.last_note.generation != 0;
+bool sound_playing() {
+    return sound.device != 0 && sound.clock.played && !sound.clock.lost;
 }
 
 bool sound_lost() {
@@ -148,6 +171,9 @@ bool sound_lost() {
         return false;
     if (SDL_GetAudioDeviceStatus(sound.device) == SDL_AUDIO_STOPPED)
         sound.error = "the device was removed";
+    else if (sound.clock.lost && !sound.clock.played)
+        sound.error = "the device did not start playing within " +
+                      std::to_string(static_cast<int>(start_bound_ms / 1000)) + " s";
     else if (sound.clock.lost)
         sound.error = "it asked for no sound for a second";
     else
@@ -156,9 +182,16 @@ bool sound_lost() {
 }
 
 void sound_close() {
-    // Closing the device joins its thread: after this no callback runs.
-    if (sound.device != 0)
+    // Closing the device joins its thread: after this no callback runs. On PulseAudio
+    // that thread may be waiting for a sleeping sink to ask for sound; the server ends
+    // the stream first, so the join never waits for the sink to wake.
+    if (sound.device != 0) {
+        const char* driver = SDL_GetCurrentAudioDriver();
+        if (driver && SDL_strcmp(driver, "pulseaudio") == 0 &&
+            SDL_GetAudioDeviceStatus(sound.device) != SDL_AUDIO_STOPPED)
+            end_own_server_streams(server_answer_ms);
         SDL_CloseAudioDevice(sound.device);
+    }
     close_mp3_decoder(sound.decoder);
     if (sound.subsystem_up)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -166,6 +199,7 @@ void sound_close() {
     sound.device = 0;
     sound.buffer_frames = 0;
     sound.decoder = nullptr;
+    sound.muted = false;
     sound.position_frame = 0;
     sound.generation = 0;
     {

@@ -1,0 +1,121 @@
+// Short connections to the PulseAudio server, each on a main loop of its own so that
+// the wait is bounded.
+#include "stream/server_output.h"
+
+#include "platform/host.h"
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+struct server_query {
+    bool answered; // the last reply came
+    bool has_output;
+    std::vector<uint32_t> own_streams; // sink inputs of this process
+    int pending;                       // kills not yet confirmed
+};
+
+void take_server_info(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* query = static_cast<server_query*>(userdata);
+    query->answered = true;
+    // Both names are read by SDL; a sink always brings its monitor, the source.
+    query->has_output = info && info->default_sink_name && info->default_source_name;
+}
+
+void take_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+    auto* query = static_cast<server_query*>(userdata);
+    if (eol) {
+        query->answered = true;
+        return;
+    }
+    const char* pid = info ? pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID)
+                           : nullptr;
+    if (pid && std::strtol(pid, nullptr, 10) == getpid())
+        query->own_streams.push_back(info->index);
+}
+
+void take_kill(pa_context*, int, void* userdata) {
+    --static_cast<server_query*>(userdata)->pending;
+}
+
+// What ask_server_output and end_own_server_streams do once connected: start one
+// request, and say whether the work is done when its replies are in.
+using server_step = bool (*)(pa_context*, server_query&, pa_operation*&);
+
+// Connects, runs step until it is done or timeout_ms has passed; false without a server.
+bool talk_to_server(int timeout_ms, server_query& query, server_step step) {
+    pa_mainloop* loop = pa_mainloop_new();
+    if (!loop)
+        return false;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "vornhal");
+    bool connected = false;
+    // Never starts a server: only one already there counts.
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        connected = true;
+        const int64_t deadline_ns = monotonic_ns() + int64_t(timeout_ms) * 1000000;
+        pa_operation* asking = nullptr;
+        constexpr int step_us = 20000;
+        while (monotonic_ns() < deadline_ns) {
+            pa_context_state_t state = pa_context_get_state(context);
+            if (!PA_CONTEXT_IS_GOOD(state)) {
+                connected = false;
+                break;
+            }
+            if (state == PA_CONTEXT_READY && step(context, query, asking))
+                break;
+            if (pa_mainloop_prepare(loop, step_us) < 0 || pa_mainloop_poll(loop) < 0 ||
+                pa_mainloop_dispatch(loop) < 0)
+                break;
+        }
+        if (asking) {
+            pa_operation_cancel(asking);
+            pa_operation_unref(asking);
+        }
+        pa_context_disconnect(context);
+    }
+    if (context)
+        pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return connected;
+}
+
+} // namespace
+
+server_output ask_server_output(int timeout_ms) {
+    server_query query = {};
+    bool answering = talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q,
+                                                         pa_operation*& asking) {
+        if (!asking)
+            asking = pa_context_get_server_info(c, take_server_info, &q);
+        return q.answered;
+    });
+    if (!answering && !query.answered)
+        return server_output::no_server;
+    return query.answered && query.has_output ? server_output::ready : server_output::not_yet;
+}
+
+void end_own_server_streams(int timeout_ms) {
+    server_query query = {};
+    talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
+        if (!asking)
+            asking = pa_context_get_sink_input_info_list(c, take_sink_input, &q);
+        if (!q.answered)
+            return false;
+        if (q.pending == 0 && !q.own_streams.empty()) {
+            for (uint32_t index : q.own_streams)
+                if (pa_operation* kill = pa_context_kill_sink_input(c, index, take_kill, &q)) {
+                    ++q.pending;
+                    pa_operation_unref(kill);
+                }
+            q.own_streams.clear();
+        }
+        return q.pending == 0;
+    });
+}
