@@ -60,6 +60,7 @@ int next_frame_ms(int& ms) {
 // One frame as the window shows it: drawn, presented onto the drawable, finished.
 void present_one_frame(const drawable& onto, int& ms) {
     hold_demo_clock(next_frame_ms(ms));
+    aim_frame(onto.width_px, onto.height_px);
     draw_frame();
     present_frame(onto.width_px, onto.height_px);
     glFinish();

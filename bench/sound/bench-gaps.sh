@@ -27,6 +27,7 @@ for server in "${servers[@]}"; do
     printf '%-16s ' "$server:"
     bash "$here/with-sound-server.sh" "$server" "$build/bench/sound/vornhal-bench-sound" \
         --heard "$seconds" 2>&1 | grep -E '^heard:|vornhal:' | paste -sd' '
-    kill -INT "${load[@]}" 2>/dev/null
+    # A loop in the background ignores SIGINT; the capture takes either.
+    kill -TERM "${load[@]}" 2>/dev/null
     wait "${load[@]}" 2>/dev/null
 done

@@ -3,8 +3,11 @@
 # a private XDG_RUNTIME_DIR (and, for PipeWire, a private D-Bus session); the server can
 # be killed and started again mid-run, and everything stops on the way out.
 #
-#   sound_server_start KIND   pulseaudio | pipewire (pipewire-pulse beside it) | pipewire-native
-#                             (the same, with SDL's own pipewire driver); sets SDL_AUDIODRIVER
+#   sound_server_start KIND [nosink]
+#                             pulseaudio | pipewire (pipewire-pulse beside it) | pipewire-native
+#                             (the same, with SDL's own pipewire driver); sets SDL_AUDIODRIVER;
+#                             with nosink the server runs without any sink until
+#   sound_server_add_sink     loads the sink, makes it the default and starts the recorder
 #   sound_server_kill         kill -9 the server and what serves with it
 #   sound_server_stop         everything, recorder included; also run on exit
 #
@@ -77,6 +80,11 @@ sound_server_start() {
         pactl info >/dev/null 2>&1 && break
         sleep 0.05
     done
+    [[ ${2:-} == nosink ]] || sound_server_add_sink
+}
+
+sound_server_add_sink() {
+    local log=$sound_runtime/server.log
     for _ in $(seq 20); do # pipewire-pulse answers a moment before it can make nodes
         pactl load-module module-null-sink sink_name=vornhal rate=44100 channels=2 >/dev/null \
             2>&1 && break

@@ -114,6 +114,10 @@ int show_dialog(const char* caption, const char* text, dialog_icon icon, bool ye
 
 bool platform_open_display() {
     constexpr const char* no_display = "vornhal: no display to show the demo on";
+    // The pointer stays the user's on Wayland: with the cursor hidden, SDL would stand in
+    // for a mouse warp by locking the pointer, which holds it on the show's output and,
+    // on a compositor without relative pointers, crashes when the lock is released.
+    SDL_SetHintWithPriority("SDL_VIDEO_WAYLAND_EMULATE_MOUSE_WARP", "0", SDL_HINT_OVERRIDE);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "%s (%s)\n", no_display, SDL_GetError());
         return false;
@@ -229,6 +233,11 @@ window_step platform_create_window(const char* title, int width_px, int height_p
         platform_destroy_window();
         return window_step::make_current;
     }
+    // Frames paced to the display: adaptive where the driver offers it (a late frame is
+    // shown at once rather than a whole refresh later), else plain vsync; a driver that
+    // refuses both leaves the frames unpaced, which the clock does not mind.
+    if (SDL_GL_SetSwapInterval(-1) != 0)
+        SDL_GL_SetSwapInterval(1);
     SDL_ShowWindow(platform.window);
     SDL_RaiseWindow(platform.window);
     SDL_SetWindowInputFocus(platform.window);

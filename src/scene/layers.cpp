@@ -2,7 +2,7 @@
 // letterbox. Every motion is a closed-form function of demo_time_ms, so a seek moves
 // every layer at once. Time-dependent values are worked out in double precision from
 // the single-precision clock and constants, then handed to GL in single precision.
-#include "scene/scene.h"
+#include "scene/scene_internal.h"
 #include "sound/soundtrack.h"
 
 #include <cmath>
@@ -150,9 +150,9 @@ void draw_letterbox() {
     // Expects: no texturing, blending off, depth test on, modelview selected, full viewport.
     // Leaves: colour opaque white (the next frame's background), both matrices as found.
     constexpr float canvas_width = 640.0f;
-    constexpr float top_band_bottom = 180.0f;
-    constexpr float bottom_band_top = 300.0f;
-    constexpr float canvas_height = 480.0f;
+    constexpr float top_band_bottom = letterbox_top_band_bottom;
+    constexpr float bottom_band_top = letterbox_bottom_band_top;
+    constexpr float canvas_height = letterbox_canvas_height;
 
     push_ortho_640x480();
     glColor4f(0.0f, 0.0f, 0.0f, 1.0f);

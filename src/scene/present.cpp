@@ -1,14 +1,18 @@
 // The render target and the present step. Every frame is drawn at the render size
-// (screen_width x screen_height) into an offscreen framebuffer, whatever the window's
-// size, so the layers, the glow and the letterbox always see the viewport and the
-// projection they were made for. Presenting scales that one picture uniformly onto the
-// window's real drawable, centred, with black bars where the aspects differ; at the
-// render size it is a plain copy, pixel for pixel.
+// (screen_width x screen_height), whatever the window's size, so the layers, the glow and
+// the letterbox always see the viewport and the projection they were made for. On a
+// drawable of exactly that size the frame is drawn straight into it, with nothing to
+// scale. On any other it is drawn into an offscreen framebuffer, and presenting scales
+// that picture uniformly onto the drawable, centred, with black bars where the aspects
+// differ; only the rows the letterbox leaves lit are filtered, the rest is cleared.
 #define GL_GLEXT_PROTOTYPES 1
-#include "scene/scene.h"
+#include "scene/scene_internal.h"
 
 #include <GL/glext.h>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <numeric>
 
 namespace {
 
@@ -16,9 +20,15 @@ struct render_target_state {
     GLuint framebuffer; // 0 when the context offers none: frames go to the window directly
     GLuint colour;      // renderbuffers of the framebuffer, render size
     GLuint depth;
+    bool direct;        // this frame is drawn straight into the drawable; set by aim_frame
 };
 // Written by create_render_target on each new context; read by present_frame.
 render_target_state target;
+
+// The framebuffer this frame is drawn into and read from.
+GLuint frame_framebuffer() {
+    return target.direct ? 0 : target.framebuffer;
+}
 
 struct present_rect {
     int x, y, width_px, height_px;
@@ -81,32 +91,70 @@ void create_render_target() {
     }
 }
 
+present_rows lit_present_rows(int y, int height_px) {
+    // The lit rows on the render target, widened by the filter's reach; the letterbox
+    // is symmetric, so which way the canvas runs does not matter.
+    constexpr double row_scale = screen_height / static_cast<double>(letterbox_canvas_height);
+    constexpr int filter_margin = 2;
+    const int lit_first = static_cast<int>(std::floor(letterbox_top_band_bottom * row_scale));
+    const int lit_end = static_cast<int>(std::ceil(letterbox_bottom_band_top * row_scale));
+    // Picture row r lands on drawable row y + r * height_px / screen_height: a whole row
+    // when r is a multiple of step.
+    const int step = screen_height / std::gcd(screen_height, std::max(height_px, 1));
+    present_rows rows;
+    rows.picture_first = std::max(0, (lit_first - filter_margin) / step * step);
+    rows.picture_end =
+        std::min(screen_height, (lit_end + filter_margin + step - 1) / step * step);
+    rows.drawable_first = y + static_cast<int>(static_cast<long long>(rows.picture_first) *
+                                               height_px / screen_height);
+    rows.drawable_end =
+        y + static_cast<int>(static_cast<long long>(rows.picture_end) * height_px / screen_height);
+    return rows;
+}
+
+void aim_frame(int drawable_width_px, int drawable_height_px) {
+    target.direct = target.framebuffer == 0 ||
+                    (drawable_width_px == screen_width && drawable_height_px == screen_height);
+    if (target.framebuffer != 0)
+        glBindFramebuffer(GL_FRAMEBUFFER, frame_framebuffer());
+}
+
 void present_frame(int drawable_width_px, int drawable_height_px) {
-    if (target.framebuffer == 0)
-        return;
-    const present_rect rect = fit_render_size(drawable_width_px, drawable_height_px);
-    if (rect.width_px <= 0 || rect.height_px <= 0)
-        return;
-    // Expects: the finished frame in the render target, bound for reading and drawing;
+    // Expects: the finished frame where aim_frame put it, bound for reading and drawing;
     // scissor test off. Leaves: the same bindings, clear colour and colour mask; the
     // drawable holds the picture over black bars, every pixel opaque.
     GLfloat clear_colour[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
     // The frame's own alpha means nothing to a desktop, which would see through it.
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    const present_rect rect = fit_render_size(drawable_width_px, drawable_height_px);
+    if (target.direct || rect.width_px <= 0 || rect.height_px <= 0) {
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
+        return;
+    }
+    const bool same_size = rect.width_px == screen_width && rect.height_px == screen_height;
+    // Scaled, only the lit rows need the filter; at the render size the copy is exact.
+    const present_rows rows = same_size ? present_rows{0, screen_height, rect.y,
+                                                       rect.y + screen_height}
+                                        : lit_present_rows(rect.y, rect.height_px);
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, rows.picture_first, screen_width, rows.picture_end - rows.picture_first);
     glClear(GL_COLOR_BUFFER_BIT);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
 
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    // Only the bars are cleared: the picture covers the rest.
-    glEnable(GL_SCISSOR_TEST);
-    const int after_x = rect.x + rect.width_px, after_y = rect.y + rect.height_px;
+    // Black everywhere the blit does not reach.
+    const int after_x = rect.x + rect.width_px;
     const int strips[4][4] = {
-        {0, 0, drawable_width_px, rect.y},                              // below
-        {0, after_y, drawable_width_px, drawable_height_px - after_y},  // above
-        {0, rect.y, rect.x, rect.height_px},                            // left
-        {after_x, rect.y, drawable_width_px - after_x, rect.height_px}, // right
+        {0, 0, drawable_width_px, rows.drawable_first}, // below
+        {0, rows.drawable_end, drawable_width_px, drawable_height_px - rows.drawable_end},
+        {0, rows.drawable_first, rect.x, rows.drawable_end - rows.drawable_first}, // left
+        {after_x, rows.drawable_first, drawable_width_px - after_x,
+         rows.drawable_end - rows.drawable_first}, // right
     };
     for (const auto& strip : strips)
         if (strip[2] > 0 && strip[3] > 0) {
@@ -114,16 +162,18 @@ void present_frame(int drawable_width_px, int drawable_height_px) {
             glClear(GL_COLOR_BUFFER_BIT);
         }
     glDisable(GL_SCISSOR_TEST);
-    const bool same_size = rect.width_px == screen_width && rect.height_px == screen_height;
-    glBlitFramebuffer(0, 0, screen_width, screen_height, rect.x, rect.y, after_x, after_y,
-                      GL_COLOR_BUFFER_BIT, same_size ? GL_NEAREST : GL_LINEAR);
+    glBlitFramebuffer(0, rows.picture_first, screen_width, rows.picture_end, rect.x,
+                      rows.drawable_first, after_x, rows.drawable_end, GL_COLOR_BUFFER_BIT,
+                      same_size ? GL_NEAREST : GL_LINEAR);
     glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.framebuffer);
 }
 
 void read_presented_frame(int width_px, int height_px, unsigned char* rgb) {
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    if (target.framebuffer != 0)
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width_px, height_px, GL_RGB, GL_UNSIGNED_BYTE, rgb);
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, target.framebuffer);
+    if (target.framebuffer != 0)
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, frame_framebuffer());
 }

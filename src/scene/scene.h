@@ -55,9 +55,12 @@ void push_ortho_640x480();
 // drawn into, left bound for reading and drawing. Without framebuffers on the context
 // (said once on standard error) frames go straight to the window, unscaled.
 void create_render_target();
-// Puts the finished frame onto the window's drawable (the real size in pixels, not the
-// size asked for) over black, every pixel opaque; a plain copy at the render size.
-// Does not swap buffers.
+// Aims the next frame at the window's drawable of that size (the real size in pixels,
+// not the size asked for): at the render size it is drawn straight into it, else into
+// the render target. Call before draw_frame.
+void aim_frame(int drawable_width_px, int drawable_height_px);
+// Puts the finished frame onto the drawable aim_frame was given, over black, every
+// pixel opaque. Does not swap buffers.
 void present_frame(int drawable_width_px, int drawable_height_px);
 // Reads back width x height RGB pixels of the presented picture, bottom row first.
 void read_presented_frame(int width_px, int height_px, unsigned char* rgb);

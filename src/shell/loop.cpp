@@ -48,12 +48,21 @@ int seek_target_ms(float offset_ms) {
     return static_cast<int>(static_cast<double>(demo_time_ms) + offset_ms);
 }
 
+// The window's drawable as it is now, the size the next frame is aimed at.
+struct drawable_size {
+    int width_px, height_px;
+};
+drawable_size aim_window_frame() {
+    drawable_size size = {0, 0};
+    platform_drawable_size(size.width_px, size.height_px);
+    aim_frame(size.width_px, size.height_px);
+    return size;
+}
+
 // The frame fills the window's drawable, whatever its size, and is swapped in. While
 // minimised the last frame drawn is presented again.
-void present_window() {
-    int width_px = 0, height_px = 0;
-    platform_drawable_size(width_px, height_px);
-    present_frame(width_px, height_px);
+void present_window(drawable_size size) {
+    present_frame(size.width_px, size.height_px);
     platform_swap_buffers();
 }
 
@@ -115,10 +124,11 @@ int run_demo(start_choice start) {
             continue;
         }
 
+        const drawable_size size = aim_window_frame();
         if ((window_active && !draw_frame()) || acted_on(key_escape))
             done = true;
         else
-            present_window();
+            present_window(size);
 
         // The seek keys act on the clock of the last drawn frame.
         if (acted_on(key_seek_forward))

@@ -104,4 +104,21 @@ x11_start_weston() {
     done
     x11_fail "weston did not start: $(tail -5 "$x11_work/weston.log")"
 }
+# GNOME's compositor nested in the X server, which offers no relative pointers, in a
+# D-Bus session and a runtime directory of its own. Sets WAYLAND_DISPLAY, and
+# x11_weston to mutter's X window, which passes keys on to the focused client.
+x11_start_mutter() {
+    export XDG_RUNTIME_DIR=$x11_work/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    MUTTER_DEBUG_DUMMY_MODE_SPECS=1024x768 setsid dbus-run-session -- mutter --wayland \
+        --nested --no-x11 --wayland-display vornhal-test >"$x11_work/mutter.log" 2>&1 </dev/null &
+    x11_compositor=$!
+    export WAYLAND_DISPLAY=vornhal-test
+    for _ in $(seq 200); do
+        x11_weston=$(x11_windows_named "mutter")
+        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY && -n $x11_weston ]] && return 0
+        sleep 0.1
+    done
+    x11_fail "mutter did not start: $(tail -5 "$x11_work/mutter.log")"
+}
 x11_windows_named() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1; exit}'; }

@@ -1,8 +1,9 @@
 // The scene on a real context (llvmpipe under ctest) against pictures worked out on
 // the CPU another way: the glow against a reference of its passes, the bars against
 // the strips projected through the demo's view, and the letterbox rows.
+#define GL_GLEXT_PROTOTYPES 1
 #include "platform/host.h"
-#include "scene/scene.h"
+#include "scene/scene_internal.h"
 #include "sound/soundtrack.h"
 
 #include <GL/glext.h>
@@ -236,6 +237,64 @@ TEST_F(SceneTest, LetterboxLeavesRows225To374AndTheShowEndsAt142Seconds) {
                           (y >= 225 && y < 375);
         EXPECT_EQ(wrong_rows, 0);
     }
+}
+
+// Presenting onto a drawable of another size filters only the rows the letterbox
+// leaves lit, aligned so that every pixel is what a blit of the whole picture gives.
+TEST_F(SceneTest, PresentingFiltersTheLitRowsAsAWholeBlitWould) {
+    const struct {
+        int y, height_px;
+        present_rows rows;
+    } cases[] = {
+        {0, 600, {223, 377, 223, 377}},   // the render size: every row its own
+        {0, 1080, {220, 380, 396, 684}},  // 1.8 x: whole rows every 5 picture rows
+        {0, 2160, {220, 380, 792, 1368}}, // 3.6 x
+        {0, 768, {200, 400, 256, 512}},   // 1.28 x: every 25
+        {7, 601, {0, 600, 7, 608}},       // no whole rows but at the ends: all of it
+        {10, 1080, {220, 380, 406, 694}}, // a bar below moves it up
+    };
+    for (const auto& c : cases) {
+        const present_rows rows = lit_present_rows(c.y, c.height_px);
+        EXPECT_EQ(std::vector<int>({rows.picture_first, rows.picture_end, rows.drawable_first,
+                                    rows.drawable_end}),
+                  std::vector<int>({c.rows.picture_first, c.rows.picture_end,
+                                    c.rows.drawable_first, c.rows.drawable_end}))
+            << c.height_px;
+    }
+
+    // Onto 1440 x 1080 against the whole picture blitted by hand.
+    SDL_Window* scene_window = SDL_GL_GetCurrentWindow();
+    SDL_GLContext context = SDL_GL_GetCurrentContext();
+    SDL_Window* large = SDL_CreateWindow("", 0, 0, 1440, 1080, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    ASSERT_EQ(SDL_GL_MakeCurrent(large, context), 0) << SDL_GetError();
+    auto read_drawable = [] {
+        std::vector<uint8_t> rgba(1440 * 1080 * 4);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        glReadPixels(0, 0, 1440, 1080, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+        return rgba;
+    };
+    hold_demo_clock(100000);
+    aim_frame(1440, 1080);
+    draw_frame();
+    GLint picture = 0;
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &picture);
+    ASSERT_NE(picture, 0);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
+    glBlitFramebuffer(0, 0, 800, 600, 0, 0, 1440, 1080, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+    std::vector<uint8_t> whole = read_drawable();
+    glBindFramebuffer(GL_FRAMEBUFFER, picture);
+    present_frame(1440, 1080);
+    std::vector<uint8_t> presented = read_drawable();
+    size_t differing = 0, transparent = 0;
+    for (size_t i = 0; i < whole.size(); i += 4) {
+        differing += !std::equal(&whole[i], &whole[i + 3], &presented[i]);
+        transparent += presented[i + 3] != 255;
+    }
+    EXPECT_EQ(differing, 0u);
+    EXPECT_EQ(transparent, 0u);
+    glBindFramebuffer(GL_FRAMEBUFFER, picture);
+    SDL_GL_MakeCurrent(scene_window, context);
+    SDL_DestroyWindow(large);
 }
 
 } // namespace

@@ -64,6 +64,7 @@ bool open_render_context(int width_px, int height_px) {
 // size, read back top row first.
 void render_frame(int ms, int width_px, int height_px, std::vector<unsigned char>& rgb) {
     hold_demo_clock(ms);
+    aim_frame(width_px, height_px);
     draw_frame();
     present_frame(width_px, height_px);
     const size_t row_bytes = static_cast<size_t>(width_px) * 3;
