@@ -222,9 +222,13 @@ install_package() {
         cd / && vornhal --help >/dev/null && vornhal --version &&
         listed=$(dpkg -L vornhal) || exit 1
         for file in /usr/bin/vornhal /usr/bin/vornhal-capture /usr/share/vornhal/data/music.mp3 \
-            /usr/share/applications/vornhal.desktop /usr/share/icons/hicolor/48x48/apps/vornhal.png \
-            /usr/share/man/man6/vornhal.6.gz /usr/share/man/man1/vornhal-capture.1.gz \
-            /usr/share/doc/vornhal/LICENSE /usr/share/doc/vornhal/README.md; do
+            /usr/share/applications/org.vornhal.Vornhal.desktop \
+            /usr/share/metainfo/org.vornhal.Vornhal.metainfo.xml \
+            /usr/share/icons/hicolor/512x512/apps/vornhal.png \
+            /usr/share/man/man1/vornhal.1.gz /usr/share/man/man1/vornhal-capture.1.gz \
+            /usr/share/bash-completion/completions/vornhal \
+            /usr/share/doc/vornhal/copyright /usr/share/doc/vornhal/changelog.gz \
+            /usr/share/doc/vornhal/README.md; do
             grep -q -x -F "$file" <<<"$listed" || { echo "dpkg -L vornhal lacks $file"; exit 1; }
         done
         vornhal-capture frame 100000 /tmp/frame.png 2>/tmp/capture.log &&
@@ -234,8 +238,12 @@ install_package() {
     in_root "$(printf '%q ' bash -c '
         source tests/lib/x11.sh
         x11_start 1024x768x24
+        # As the menu starts it ("Play in a window"), from a folder with a stray data/.
+        mkdir -p /install/tmp/home/data && echo "no music" >/install/tmp/home/data/music.mp3
+        menu=$(sed -n "/Desktop Action window/,\$ s/^Exec=//p" \
+            /install/usr/share/applications/org.vornhal.Vornhal.desktop)
         x11_launch / chroot /install /usr/bin/env -i HOME=/root PATH="$PATH" LANG=C.UTF-8 \
-            DISPLAY="$DISPLAY" SDL_AUDIODRIVER=dummy bash -c "cd / && exec vornhal --window"
+            DISPLAY="$DISPLAY" SDL_AUDIODRIVER=dummy bash -c "cd /tmp/home && exec $menu"
         win=$(x11_wait Vornhal) || x11_fail "no Vornhal window"
         sleep 1
         origin=$(x11_geometry "$win")
@@ -245,7 +253,12 @@ install_package() {
         x11_press "$win" Escape
         x11_expect_exit 0
         ! grep -q -i "cannot read\|no data" "$x11_work/out" || x11_fail "data not found"
-        echo "   from /: window drew the strip ($lit lit pixels), music found, status 0"')"
+        echo "   from the menu, in a folder with a stray data/: window drew the strip ($lit lit pixels), music found, status 0"')"
+}
+
+# Debian's own checkers on the package, in the test root.
+check_package() {
+    in_root 'bash scripts/check-package.sh build-package'
 }
 
 step bootstrap bootstrap
@@ -254,4 +267,5 @@ step readme read_readme_commands
 step test run_test_command
 step play run_play_command
 step package build_package
+step check check_package
 step install install_package

@@ -9,11 +9,12 @@ build=${1:-build}
 frame=$(mktemp --suffix=.png)
 trap 'rm -f "$frame"' EXIT
 cd "$root"
-# Twice the render size, so the 300 x 300 square holds the 150-row strip's centre at full size.
-SDL_VIDEODRIVER=offscreen "$build/tools/capture/vornhal-capture" frame 100000 "$frame" --size 1600x1200
-for size in 16 32 48 64 128 256; do
+# Four times the render size, so the 600 x 600 square holds the 150-row strip's centre
+# at twice its size, enough for the largest icon.
+SDL_VIDEODRIVER=offscreen "$build/tools/capture/vornhal-capture" frame 100000 "$frame" --size 3200x2400
+for size in 16 32 48 64 128 256 512; do
     dir=packaging/icons/hicolor/${size}x$size/apps
     mkdir -p "$dir"
-    ffmpeg -nostdin -v error -y -i "$frame" -vf "crop=300:300:650:450,scale=$size:$size:flags=lanczos" \
+    ffmpeg -nostdin -v error -y -i "$frame" -vf "crop=600:600:1300:900,scale=$size:$size:flags=lanczos" \
         -frames:v 1 "$dir/vornhal.png"
 done

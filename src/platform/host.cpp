@@ -6,10 +6,15 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 #include <unistd.h>
 
-// Written by choose_data_dir at start; read by data_file_path.
-static std::string data_dir = "data";
+// Written by choose_data_dir at start; read by data_file_path and program_name.
+static struct {
+    std::string paths[std::size(data_file_names)]; // where each data file is read from
+    const char* program = "vornhal";
+} data;
 
 int64_t monotonic_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -46,11 +51,8 @@ void set_gl_surface_attributes() {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 }
 
-static bool holds_data(const std::string& dir) {
-    for (const char* name : data_file_names)
-        if (access((dir + "/" + name).c_str(), F_OK) == 0)
-            return true;
-    return false;
+static bool file_exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
 }
 
 // The folder of the running executable, or empty when the system will not say.
@@ -64,6 +66,7 @@ static std::string executable_dir() {
 }
 
 bool choose_data_dir(const char* program, const char* dir_option) {
+    data.program = program;
     std::vector<std::string> places;
     if (dir_option) {
         places.push_back(dir_option);
@@ -75,11 +78,20 @@ bool choose_data_dir(const char* program, const char* dir_option) {
             places.push_back(exe_dir + "/data");
         }
     }
-    for (const std::string& place : places)
-        if (holds_data(place)) {
-            data_dir = place;
-            return true;
-        }
+    // Each file from the first place that has it; one found nowhere is looked for in
+    // the first place, so that its failure names that.
+    bool found_any = false;
+    for (size_t i = 0; i < std::size(data_file_names); ++i) {
+        data.paths[i] = places.front() + "/" + data_file_names[i];
+        for (const std::string& place : places)
+            if (file_exists(place + "/" + data_file_names[i])) {
+                data.paths[i] = place + "/" + data_file_names[i];
+                found_any = true;
+                break;
+            }
+    }
+    if (found_any)
+        return true;
     std::string looked;
     for (const std::string& place : places)
         looked += (looked.empty() ? "" : ", ") + place;
@@ -88,14 +100,13 @@ bool choose_data_dir(const char* program, const char* dir_option) {
     return false;
 }
 
-void use_data_dir(const char* dir) {
-    data_dir = dir;
-}
-
-const std::string& chosen_data_dir() {
-    return data_dir;
-}
-
 std::string data_file_path(const char* name) {
-    return data_dir + "/" + name;
+    for (size_t i = 0; i < std::size(data_file_names); ++i)
+        if (std::strcmp(name, data_file_names[i]) == 0 && !data.paths[i].empty())
+            return data.paths[i];
+    return std::string("data/") + name;
+}
+
+const char* program_name() {
+    return data.program;
 }

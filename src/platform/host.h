@@ -20,21 +20,28 @@ constexpr const char* data_file_names[] = {"bg.png", "fg.png", "trelm.png", "mus
 constexpr const char* music_file_name = "music.mp3";
 constexpr size_t max_music_bytes = size_t(256) << 20;
 
-// Chooses, once at start, the folder the data files are read from: dir_option when
-// given (--data); else data/ in the working directory, so a user's own files there
-// win; else the installed share/vornhal/data beside the executable's bin/; else data/
-// beside the executable (a build tree). A folder counts when it holds any data file.
-// False, after one line on standard error naming every place looked in, when none
-// does: there is nothing to show.
+// Chooses, once at start, where each data file is read from: from dir_option when
+// given (--data); else from the first of these that has it: data/ in the working
+// directory (a user's own files win, one at a time), the installed share/vornhal/data
+// beside the executable's bin/, data/ beside the executable (a build tree). False,
+// after one line on standard error naming every place looked in, when none holds any
+// data file: there is nothing to show. program names the program in that line and in
+// the lines the shared code prints.
 bool choose_data_dir(const char* program, const char* dir_option);
-// Reads the data files from dir, as chosen elsewhere (a capture's render workers).
-void use_data_dir(const char* dir);
-// The chosen folder, and the path of a data file (one of data_file_names) in it.
-const std::string& chosen_data_dir();
+// The path a data file (one of data_file_names) is read from.
 std::string data_file_path(const char* name);
+// The name the program's messages start with, as given to choose_data_dir.
+const char* program_name();
 
 // Asks SDL for the demo's surface: RGBA, 8 bits a channel, 16-bit depth, no stencil,
 // double buffered. Call before creating the window whose context should get it.
 constexpr int gl_channel_bits = 8;
 constexpr int gl_depth_bits = 16;
 void set_gl_surface_attributes();
+
+// Takes Ctrl-C (SIGINT) and SIGTERM from now on: interrupt_signal() then says which came,
+// and a program that has not ended a second later is ended by it, with the children of
+// its session (dialogs) killed. Call first thing in main, before any thread starts.
+void watch_interrupts();
+// The signal that asked the program to end, or 0.
+int interrupt_signal();

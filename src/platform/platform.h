@@ -38,9 +38,10 @@ bool platform_open_display();
 // Takes the display down, with the window if one is left. Safe to call again.
 void platform_close_display();
 
-// Modal dialogs. ask_yes_no is true for Yes. When no dialog can be shown, the caption,
-// text and the reason go to standard error and the answer is Escape's: No, or OK.
-bool platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon);
+// Modal dialogs. When no dialog can be shown (no fonts, no dialog program), the caption,
+// text and the reason go to standard error and ask_yes_no answers not_shown.
+enum class dialog_answer { yes, no, not_shown };
+dialog_answer platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon);
 void platform_tell(const char* caption, const char* text, dialog_icon icon);
 
 // Switches the display to exactly width x height x bits for the next fullscreen window;
@@ -50,8 +51,10 @@ void platform_restore_display_mode();
 void platform_show_cursor(bool visible);
 
 // Creates the window with a client area of that size (fullscreen: bare over the switched
-// mode; else a resizable framed one) on the program's surface format (host.h), makes a
-// GL context current on it, shows it and gives it the keyboard focus.
+// mode, or over the desktop's own mode when none was switched; else a resizable framed
+// one) on the program's surface format (host.h), makes a GL context current on it,
+// paced to the display where the driver allows, shows it and gives it the keyboard
+// focus.
 window_step platform_create_window(const char* title, int width_px, int height_px, bool fullscreen);
 // Releases context and window; their window events still pending are never reported.
 // False when the context would not let go of the thread; the rest is released anyway.

@@ -9,9 +9,14 @@
 #include "platform/host.h"
 #include "platform/mode_guard.h"
 
+#include "pngload/png_decode.h"
+
 #include <SDL.h>
 
 #include <cstdio>
+
+extern const unsigned char window_icon_png[];
+extern const size_t window_icon_png_bytes;
 
 namespace {
 
@@ -75,9 +80,29 @@ bool translate_event(const SDL_Event& sdl, platform_event& event) {
     return false;
 }
 
-// The answer a dialog gives, or Escape's answer when none can be shown.
+constexpr int yes = 1, no = 0, ok = 2, not_shown = -1;
+
+// The desktop icon's image on the window itself (its title bar, a task switcher).
+void set_window_icon(SDL_Window* window) {
+    constexpr uint32_t icon_side_px = 64;
+    decoded_png icon = {};
+    const char* reason = nullptr;
+    if (!decode_png(window_icon_png, window_icon_png_bytes, png_screen_gamma(nullptr),
+                    icon_side_px, &icon, &reason))
+        return;
+    const int pitch = static_cast<int>(icon.level.width * icon.components);
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        icon.level.bytes.data(), static_cast<int>(icon.level.width),
+        static_cast<int>(icon.level.height), static_cast<int>(icon.components * 8), pitch,
+        icon.components == 4 ? SDL_PIXELFORMAT_RGBA32 : SDL_PIXELFORMAT_RGB24);
+    if (surface) {
+        SDL_SetWindowIcon(window, surface);
+        SDL_FreeSurface(surface);
+    }
+}
+
+// The answer a dialog gives, or not_shown when none can be.
 int show_dialog(const char* caption, const char* text, dialog_icon icon, bool yes_no) {
-    constexpr int yes = 1, no = 0, ok = 2;
     Uint32 flags = icon == dialog_icon::warning ? SDL_MESSAGEBOX_WARNING
                    : icon == dialog_icon::stop  ? SDL_MESSAGEBOX_ERROR
                                                 : SDL_MESSAGEBOX_INFORMATION;
@@ -105,7 +130,7 @@ int show_dialog(const char* caption, const char* text, dialog_icon icon, bool ye
         std::fprintf(
             stderr, "%s: %s (no dialog could be shown: %s%s)\n", caption, text, SDL_GetError(),
             on_x ? "; dialogs on X need the X core fonts, Debian package xfonts-base" : "");
-        return no;
+        return not_shown;
     }
     return answer;
 }
@@ -118,6 +143,11 @@ bool platform_open_display() {
     // for a mouse warp by locking the pointer, which holds it on the show's output and,
     // on a compositor without relative pointers, crashes when the lock is released.
     SDL_SetHintWithPriority("SDL_VIDEO_WAYLAND_EMULATE_MOUSE_WARP", "0", SDL_HINT_OVERRIDE);
+    // Ctrl-C and SIGTERM are the program's own (watch_interrupts), not a close request.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // Windows carry the desktop entry's name, so a desktop shows them with its icon.
+    SDL_SetHint("SDL_VIDEO_X11_WMCLASS", VORNHAL_APP_ID);
+    SDL_SetHint("SDL_VIDEO_WAYLAND_WMCLASS", VORNHAL_APP_ID);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "%s (%s)\n", no_display, SDL_GetError());
         return false;
@@ -155,8 +185,11 @@ void platform_close_display() {
     stop_mode_guard();
 }
 
-bool platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon) {
-    return show_dialog(caption, text, icon, true) == 1;
+dialog_answer platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon) {
+    const int answer = show_dialog(caption, text, icon, true);
+    return answer == yes  ? dialog_answer::yes
+           : answer == no ? dialog_answer::no
+                          : dialog_answer::not_shown;
 }
 
 void platform_tell(const char* caption, const char* text, dialog_icon icon) {
@@ -208,16 +241,19 @@ window_step platform_create_window(const char* title, int width_px, int height_p
             SDL_SetWindowBordered(platform.window, SDL_TRUE);
             SDL_SetWindowResizable(platform.window, SDL_TRUE);
             SDL_SetWindowSize(platform.window, width_px, height_px);
+        } else if (!mode_fullscreen) {
+            SDL_SetWindowFullscreen(platform.window, SDL_WINDOW_FULLSCREEN_DESKTOP);
         }
     } else {
         Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
         if (fullscreen)
-            flags |= mode_fullscreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_BORDERLESS;
+            flags |= mode_fullscreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_FULLSCREEN_DESKTOP;
         else
             flags |= SDL_WINDOW_RESIZABLE;
         platform.window = SDL_CreateWindow(title, 0, 0, width_px, height_px, flags);
         if (!platform.window)
             return window_step::window;
+        set_window_icon(platform.window);
     }
     if (mode_fullscreen && (SDL_SetWindowDisplayMode(platform.window, &platform.mode) != 0 ||
                             SDL_SetWindowFullscreen(platform.window, SDL_WINDOW_FULLSCREEN) != 0)) {

@@ -8,6 +8,8 @@
 #define GL_GLEXT_PROTOTYPES 1
 #include "scene/scene_internal.h"
 
+#include "platform/host.h"
+
 #include <GL/glext.h>
 #include <algorithm>
 #include <cmath>
@@ -80,8 +82,10 @@ void create_render_target() {
     glGetError();
     if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
         // Drawn straight into the window, the picture is still right at the render size.
-        std::fprintf(stderr, "vornhal: no offscreen framebuffer on this GL; the picture is not "
-                             "scaled to the window\n");
+        std::fprintf(stderr,
+                     "%s: no offscreen framebuffer on this GL; the picture is not scaled to "
+                     "the window\n",
+                     program_name());
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
         glDeleteFramebuffers(1, &target.framebuffer);
         glDeleteRenderbuffers(1, &target.colour);

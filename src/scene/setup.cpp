@@ -14,7 +14,7 @@ GLuint bg_texture, fg_texture, scroll_texture;
 static GLuint load_scene_texture(const char* file_name) {
     GLuint name = load_png_texture(data_file_path(file_name).c_str());
     if (name == 0)
-        std::fprintf(stderr, "vornhal: %s; that layer is drawn without its image\n",
+        std::fprintf(stderr, "%s: %s; that layer is drawn without its image\n", program_name(),
                      png_failure_reason());
     return name;
 }

@@ -12,23 +12,27 @@
 #endif
 
 const char vornhal_usage[] =
-    "usage: vornhal [--fullscreen | --window] [--data DIR]\n"
+    "usage: vornhal [-f | --fullscreen | -w | --window] [--data DIR]\n"
+    "       vornhal -h | --help | -V | --version\n"
     "Plays the demo, 142 seconds of animation set to its own music.\n"
     "\n"
-    "  -f, --fullscreen  start fullscreen without asking\n"
+    "  -f, --fullscreen  start fullscreen without asking: in 800 x 600 where the\n"
+    "                    display offers it, else at the desktop's own mode\n"
     "  -w, --window      start in a window without asking\n"
     "      --data DIR    read bg.png, fg.png, trelm.png and music.mp3 from DIR\n"
-    "                    (default: data/ in the working directory, else the installed\n"
-    "                    data)\n"
     "  -h, --help        show this help and exit\n"
     "  -V, --version     show the version and exit\n"
+    "\n"
+    "Without --data each file is read from the first of these that has it: data/ in\n"
+    "the working directory (your own files win, one at a time), the installed\n"
+    "share/vornhal/data beside bin/, data/ beside the executable.\n"
     "\n"
     "Keys: Escape ends the show; M and N, held, seek 400 ms forward and back a frame;\n"
     "F1 switches between fullscreen and a window.\n"
     "\n"
     "Exit status: 0 when the show ended (by itself, Escape or closing the window),\n"
     "1 when it could not run (no data files, no display, no window or GL context),\n"
-    "2 for a bad command line.\n";
+    "2 for a bad command line, 130 on Ctrl-C (SIGINT), 143 on SIGTERM.\n";
 
 const char vornhal_version[] = "vornhal " VORNHAL_VERSION "\n";
 

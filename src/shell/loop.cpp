@@ -2,6 +2,7 @@
 // is pending draw a frame, present it and act on the held keys.
 #include "shell/shell.h"
 
+#include "platform/host.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
@@ -17,6 +18,7 @@ struct loop_state {
     // each such pass).
     bool key_pressed[key_count];
     bool close_asked; // written by window_proc; run_demo ends the loop before its next pass
+    bool kiosk;       // started fullscreen in advance: nobody is asked; written by run_demo
 };
 loop_state loop;
 
@@ -33,9 +35,11 @@ constexpr int inactive_wait_ms = 10;
 
 constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
+constexpr int exit_interrupted = 128; // plus the signal, as a shell reports a death by one
 
 bool open_demo_window() {
-    return open_gl_window(window_title, screen_width, screen_height, window_bits, fullscreen);
+    return open_gl_window(window_title, screen_width, screen_height, window_bits, fullscreen,
+                          !loop.kiosk);
 }
 
 // Whether the loop acts on a key this pass: held now, or tapped since the last pass.
@@ -98,6 +102,7 @@ int run_demo(start_choice start) {
     fullscreen = true;
     window_active = true;
     loop = {};
+    loop.kiosk = start == start_choice::fullscreen;
     for (bool& key : key_down)
         key = false;
 
@@ -107,8 +112,8 @@ int run_demo(start_choice start) {
     // Kept exactly: the start question as the program has always asked it.
     if (start == start_choice::window ||
         (start == start_choice::ask &&
-         !platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
-                              dialog_icon::question)))
+         platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
+                             dialog_icon::question) != dialog_answer::yes))
         fullscreen = false;
 
     if (!open_demo_window()) {
@@ -118,7 +123,7 @@ int run_demo(start_choice start) {
 
     platform_event event;
     bool done = false;
-    while (!done && !loop.close_asked) {
+    while (!done && !loop.close_asked && !interrupt_signal()) {
         if (platform_next_event(event, window_active ? 0 : inactive_wait_ms)) {
             window_proc(event);
             continue;
@@ -156,5 +161,5 @@ int run_demo(start_choice start) {
     stop_soundtrack();
     close_gl_window();
     platform_close_display();
-    return exit_ok;
+    return interrupt_signal() ? exit_interrupted + interrupt_signal() : exit_ok;
 }

@@ -15,9 +15,12 @@ extern bool window_active;
 extern bool fullscreen;
 
 // Creates the window, switching the display mode first when fullscreen_flag is set,
-// makes a GL context current on it and runs scene setup. On failure the user has
-// been told (a dialog) and whatever was created is gone again.
-bool open_gl_window(const char* title, int width, int height, int bits, bool fullscreen_flag);
+// makes a GL context current on it and runs scene setup. Where the mode is not offered
+// the user is asked whether to use a window instead, or with ask_without_mode unset
+// the window is fullscreen at the desktop's own mode. On failure the user has been
+// told (a dialog) and whatever was created is gone again.
+bool open_gl_window(const char* title, int width, int height, int bits, bool fullscreen_flag,
+                    bool ask_without_mode = true);
 
 // Releases context and window and restores the display mode and cursor. Safe without a
 // window; a context that would not let go is reported and the rest still released.
@@ -45,7 +48,7 @@ extern const char vornhal_version[];
 
 // The whole program: asks for fullscreen (unless answered in advance), opens the
 // window, runs the loop. Returns the process exit status: 0 when the show ended
-// normally, 1 when it could not run.
+// normally, 1 when it could not run, 128 + the signal when interrupted.
 int run_demo(start_choice start = start_choice::ask);
 
 // Handles one event of the window: keys, activation, the close request.

@@ -5,6 +5,8 @@
 
 #include "scene/scene.h"
 
+#include <cstdio>
+
 bool fullscreen = true;
 
 namespace {
@@ -22,17 +24,26 @@ bool fail_open(const char* text) {
 
 } // namespace
 
-bool open_gl_window(const char* title, int width, int height, int bits, bool fullscreen_flag) {
+bool open_gl_window(const char* title, int width, int height, int bits, bool fullscreen_flag,
+                    bool ask_without_mode) {
     fullscreen = fullscreen_flag;
 
-    if (fullscreen && !platform_switch_display_mode(width, height, bits)) {
-        if (!platform_ask_yes_no("Oxlu",
-                                 "The Requested Fullscreen Mode Is Not Supported By\n"
-                                 "Your Video Card. Use Windowed Mode Instead?",
-                                 dialog_icon::warning)) {
+    // Without the mode, a show whose user is there is asked, as it always was; one
+    // started fullscreen in advance (a kiosk, a party screen) takes the desktop's mode.
+    if (fullscreen && !platform_switch_display_mode(width, height, bits) && ask_without_mode) {
+        const dialog_answer answer =
+            platform_ask_yes_no("Oxlu",
+                                "The Requested Fullscreen Mode Is Not Supported By\n"
+                                "Your Video Card. Use Windowed Mode Instead?",
+                                dialog_icon::warning);
+        if (answer == dialog_answer::no) {
             platform_tell(error_caption, "Program Will Now Close.", dialog_icon::stop);
             return false;
         }
+        // Nobody could be asked: the show goes on in a window rather than ending.
+        if (answer == dialog_answer::not_shown)
+            std::fprintf(stderr, "vornhal: no 800 x 600 mode and no dialog to ask in; the "
+                                 "show starts in a window\n");
         fullscreen = false;
     }
 

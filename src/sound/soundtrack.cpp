@@ -99,10 +99,10 @@ void start_soundtrack() {
 
     const sound_open output = sound_init();
     if (output == sound_open::failed)
-        fprintf(stderr, "vornhal: %s; the show runs without sound\n", sound_error());
+        fprintf(stderr, "%s: %s; the show runs without sound\n", program_name(), sound_error());
     else if (output == sound_open::not_yet)
-        fprintf(stderr, "vornhal: %s; the show runs without sound until it has one\n",
-                sound_error());
+        fprintf(stderr, "%s: %s; the show runs without sound until it has one\n",
+                program_name(), sound_error());
     // The file is read even without an output, so that a missing one is still told.
     const std::string music_path = data_file_path(music_file_name);
     if (!read_whole_file(music_path.c_str(), soundtrack.music_file, max_music_bytes)) {
@@ -110,8 +110,8 @@ void start_soundtrack() {
         printf("Error!\n");
         printf("File Not Found\n");
         fflush(stdout);
-        fprintf(stderr, "vornhal: cannot read %s; the show runs without sound\n",
-                music_path.c_str());
+        fprintf(stderr, "%s: cannot read %s; the show runs without sound\n",
+                program_name(), music_path.c_str());
         sound_close();
         return;
     }
@@ -126,8 +126,8 @@ void start_soundtrack() {
         soundtrack.state = sound_state::playing;
         return;
     }
-    fprintf(stderr, "vornhal: %s cannot be played (%s); the show runs without sound\n",
-            music_path.c_str(), sound_error());
+    fprintf(stderr, "%s: %s cannot be played (%s); the show runs without sound\n",
+            program_name(), music_path.c_str(), sound_error());
     sound_close();
 }
 
@@ -144,8 +144,8 @@ void sample_demo_clock() {
             demo_time_ms = static_cast<float>(heard_ms);
             return;
         }
-        fprintf(stderr, "vornhal: the sound was lost (%s); the show goes on silent\n",
-                sound_error());
+        fprintf(stderr, "%s: the sound was lost (%s); the show goes on silent\n",
+                program_name(), sound_error());
         lose_sound(heard_ms);
         break;
     }
@@ -160,8 +160,8 @@ void sample_demo_clock() {
             // sound of that moment is heard.
             const int ms = silent_clock_ms();
             sound_seek_ms(ms);
-            fprintf(stderr, "vornhal: the sound is back (%s); the music plays on from %d ms\n",
-                    sound_driver(), ms);
+            fprintf(stderr, "%s: the sound is back (%s); the music plays on from %d ms\n",
+                    program_name(), sound_driver(), ms);
             soundtrack.state = sound_state::playing;
             demo_time_ms = static_cast<float>(sound_time_ms());
             return;

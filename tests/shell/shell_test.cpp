@@ -27,7 +27,7 @@ struct scripted_platform {
     std::istringstream script;                  // words, consumed by next_event
     std::vector<std::function<void()>> actions; // run by the "?" words, in order
     size_t actions_run = 0;
-    std::string answers; // to the questions in order: y or n
+    std::string answers; // to the questions in order: y, n, or - (no dialog shown)
     std::string failing; // display mode window context make_current release
     // Recorded: every dialog ("ERROR stop: text", a question ending in "[Yes No]"); every window's
     // mode in order
@@ -55,12 +55,14 @@ void platform_tell(const char* caption, const char* text, dialog_icon icon) {
     const char* icons[] = {"question", "warning", "stop", "information"};
     scripted.dialogs.push_back(std::string(caption) + " " + icons[int(icon)] + ": " + text);
 }
-bool platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon) {
+dialog_answer platform_ask_yes_no(const char* caption, const char* text, dialog_icon icon) {
     platform_tell(caption, text, icon);
     scripted.dialogs.back() += " [Yes No]";
     char answer = scripted.answers.empty() ? 'n' : scripted.answers[0];
     scripted.answers.erase(0, 1);
-    return answer == 'y';
+    return answer == 'y'   ? dialog_answer::yes
+           : answer == '-' ? dialog_answer::not_shown
+                           : dialog_answer::no;
 }
 
 bool platform_switch_display_mode(int width_px, int height_px, int bits) {
@@ -78,7 +80,9 @@ window_step platform_create_window(const char* title, int width_px, int height_p
                                    bool fullscreen) {
     std::string size = std::to_string(width_px) + "x" + std::to_string(height_px);
     scripted.windows += (scripted.windows.empty() ? "" : " ") +
-                        std::string(fullscreen ? "fullscreen" : "windowed") +
+                        std::string(!fullscreen              ? "windowed"
+                                    : scripted.mode_switched ? "fullscreen"
+                                                             : "desktop") +
                         (title + (" " + size) == "Vornhal 800x600" ? "" : " (" + size + ")") +
                         (scripted.cursor_visible == fullscreen ? " (cursor)" : "");
     if (fails("window"))
@@ -184,6 +188,8 @@ TEST(shell, questions_failures_ends_and_f1) {
         {"n", "", ". +esc .", 0, {asked}, "windowed"},
         {"yy", "mode", ". +esc .", 0, {asked, fallback}, "windowed"},
         {"yn", "mode", "", 1, {asked, fallback, "ERROR stop: Program Will Now Close."}, ""},
+        {"y-", "mode", ". +esc .", 0, {asked, fallback}, "windowed"},
+        {"-", "", ". +esc .", 0, {asked}, "windowed"},
         {"", "display", "", 1, {}, ""},
         {"y", "window", "", 1, {asked, error + "Window Creation Error."}, "fullscreen"},
         {"y", "context", "", 1, {asked, error + "Can't Create A GL Rendering Context."}, "fullscreen"},
@@ -269,7 +275,8 @@ TEST(shell, command_line) {
     }
     run({"", "", ". +esc .", 0, {}, "windowed"}, {}, start_choice::window);
     run({"", "", ". +esc .", 0, {}, "fullscreen"}, {}, start_choice::fullscreen);
-    run({"", "mode", "", 1, {fallback, "ERROR stop: Program Will Now Close."}, ""}, {},
+    // Started fullscreen in advance without the mode: the desktop's mode, never a question.
+    run({"", "mode", ". +f1 . +f1 . +esc .", 0, {}, "desktop windowed desktop"}, {},
         start_choice::fullscreen);
 }
 

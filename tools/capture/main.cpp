@@ -5,9 +5,11 @@
 #include "platform/host.h"
 #include "scene/scene.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <getopt.h>
 
@@ -100,6 +102,7 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
     request.width_px = screen_width;
     request.height_px = screen_height;
     std::vector<const char*> operands;
+    std::vector<int> given; // the options given, to check against the command's
     opterr = 0;
     for (;;) {
         const int code = getopt_long(argc, argv, "-:hV", table, nullptr);
@@ -143,12 +146,21 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         case ':':
             std::fprintf(stderr, "vornhal-capture: %s needs a value\n", argv[optind - 1]);
             return exit_usage;
-        default:
-            std::fprintf(stderr, "vornhal-capture: unknown option '%s'\n", argv[optind - 1]);
+        default: {
+            const char* word = argv[optind - 1];
+            // "-5" is a number below 0, not an option.
+            if (word[0] == '-' && std::isdigit(static_cast<unsigned char>(word[1])))
+                std::fprintf(stderr, "vornhal-capture: %s is below 0: times and counts are "
+                                     "whole numbers from 0\n", word);
+            else
+                std::fprintf(stderr, "vornhal-capture: unknown option '%s'\n", word);
             return exit_usage;
+        }
         }
         if (!ok)
             return exit_usage;
+        if (code != -1)
+            given.push_back(code);
         if (code == -1)
             break;
     }
@@ -160,6 +172,31 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         std::fprintf(stderr, "vornhal-capture: %s\n",
                      operands.empty() ? "which command? frame, video or frames"
                                       : ("unknown command '" + command + "'").c_str());
+        return exit_usage;
+    }
+    // Each command takes only the options it uses: frame draws one picture; only video
+    // has a file to leave out.
+    const struct {
+        int code;
+        const char* name;
+    } span_options[] = {{fps, "--fps"}, {from, "--from"}, {to, "--to"}, {jobs, "--jobs"},
+                        {null, "--null"}, {worker, "--worker"}};
+    for (int code : given)
+        for (const auto& option : span_options) {
+            const bool used = command == "render-worker"
+                                  ? code != null
+                                  : code != worker && command != "frame" &&
+                                        (code != null || command == "video");
+            if (option.code == code && !used) {
+                std::fprintf(stderr, "vornhal-capture: %s does not take %s\n", command.c_str(),
+                             option.name);
+                return exit_usage;
+            }
+        }
+    // A render worker is started by the capture itself, always with its share.
+    if (command == "render-worker" &&
+        std::find(given.begin(), given.end(), int(worker)) == given.end()) {
+        std::fprintf(stderr, "vornhal-capture: render-worker is started by the capture itself\n");
         return exit_usage;
     }
     if (command == "video" && request.null_output && operands.size() == 1)

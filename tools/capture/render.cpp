@@ -91,8 +91,9 @@ int usable_cores() {
 }
 
 int run_render_worker(const capture_request& request) {
-    // The capture chose the data folder; a worker only reads it.
-    use_data_dir(request.data_dir);
+    // The same working directory and --data as the capture's give the same choice.
+    if (!choose_data_dir("vornhal-capture", request.data_dir))
+        return 1;
     if (!open_render_context(request.width_px, request.height_px))
         return 1;
     const frame_span span = {request.from_ms, request.fps, request.frame_count};
@@ -112,7 +113,7 @@ bool start_render_workers(const capture_request& request, const frame_span& span
     // core; a value from the environment wins.
     setenv("LP_NUM_THREADS", std::to_string(std::max(1, usable_cores() / jobs)).c_str(), 0);
     for (int k = 0; k < jobs; k++) {
-        const std::vector<std::string> args = {
+        std::vector<std::string> args = {
             self,
             "render-worker",
             "--fps",
@@ -121,10 +122,10 @@ bool start_render_workers(const capture_request& request, const frame_span& span
             std::to_string(span.from_ms),
             "--size",
             std::to_string(request.width_px) + "x" + std::to_string(request.height_px),
-            "--data",
-            chosen_data_dir(),
             "--worker",
             std::to_string(k) + "/" + std::to_string(jobs) + "/" + std::to_string(span.count)};
+        if (request.data_dir)
+            args.insert(args.end(), {"--data", request.data_dir});
         int frames[2];
         FILE* diagnostics = open_diagnostics();
         pid_t pid = -1;
@@ -228,17 +229,29 @@ static bool encode_png(FILE* file, const unsigned char* rgb, int width, int heig
 }
 
 bool write_rgb_png(const std::string& path, const unsigned char* rgb, int width, int height) {
+    // The first failure's reason is the one told: later clean-up calls may set errno too.
     std::string temp_path;
-    bool ok = make_temporary(path, ".png", temp_path);
-    FILE* file = ok ? std::fopen(temp_path.c_str(), "wb") : nullptr;
+    int error = 0;
+    FILE* file = make_temporary(path, ".png", temp_path) ? std::fopen(temp_path.c_str(), "wb")
+                                                         : nullptr;
+    if (!file)
+        error = errno;
     errno = 0;
-    ok = file && encode_png(file, rgb, width, height) && std::fflush(file) == 0 &&
-         fsync(fileno(file)) == 0;
-    const int error = errno ? errno : EIO;
-    ok = (file && std::fclose(file) == 0) && ok && publish(temp_path, path);
+    bool ok = file && encode_png(file, rgb, width, height) && std::fflush(file) == 0 &&
+              fsync(fileno(file)) == 0;
+    if (file && !ok)
+        error = errno ? errno : EIO;
+    if (file && std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && !publish(temp_path, path)) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         std::fprintf(stderr, "vornhal-capture: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(errno ? errno : error));
+                     std::strerror(error));
         if (!temp_path.empty())
             unlink(temp_path.c_str());
     }
