@@ -3,6 +3,7 @@
 #include <SDL.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -109,4 +110,12 @@ std::string data_file_path(const char* name) {
 
 const char* program_name() {
     return data.program;
+}
+
+bool print_to_stdout(const char* program, const char* text) {
+    if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0)
+        return true;
+    std::fprintf(stderr, "%s: cannot write to standard output: %s\n", program,
+                 std::strerror(errno));
+    return false;
 }

@@ -33,6 +33,10 @@ std::string data_file_path(const char* name);
 // The name the program's messages start with, as given to choose_data_dir.
 const char* program_name();
 
+// Writes text (a help or a version) whole to standard output. False, after one line on
+// standard error naming program, when it cannot (a full disk, a closed pipe).
+bool print_to_stdout(const char* program, const char* text);
+
 // Asks SDL for the demo's surface: RGBA, 8 bits a channel, 16-bit depth, no stencil,
 // double buffered. Call before creating the window whose context should get it.
 constexpr int gl_channel_bits = 8;

@@ -246,10 +246,18 @@ window_step platform_create_window(const char* title, int width_px, int height_p
         }
     } else {
         Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI;
-        if (fullscreen)
-            flags |= mode_fullscreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_FULLSCREEN_DESKTOP;
-        else
-            flags |= SDL_WINDOW_RESIZABLE;
+        SDL_DisplayMode desktop;
+        if (fullscreen && !mode_fullscreen) {
+            // Bare and as large as the desktop's mode itself, so that it fills the screen
+            // even where no window manager is there to make it fullscreen (a kiosk).
+            flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+            if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) {
+                width_px = desktop.w;
+                height_px = desktop.h;
+            }
+        } else {
+            flags |= fullscreen ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_RESIZABLE;
+        }
         platform.window = SDL_CreateWindow(title, 0, 0, width_px, height_px, flags);
         if (!platform.window)
             return window_step::window;

@@ -4,29 +4,21 @@
 #include "platform/host.h"
 #include "shell/shell.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-
-// Writes text to standard output whole; a failed write (a full disk, a closed pipe)
-// is an error, said on standard error.
-static int print_or_fail(const char* text) {
-    constexpr int exit_failed = 1;
-    if (std::fputs(text, stdout) >= 0 && std::fflush(stdout) == 0)
-        return 0;
-    std::fprintf(stderr, "vornhal: cannot write to standard output: %s\n", std::strerror(errno));
-    return exit_failed;
-}
 
 int main(int argc, char** argv) {
     watch_interrupts();
     constexpr int exit_usage = 2;
     command_line options;
-    switch (parse_command_line(argc, argv, options)) {
+    const command_line_action action = parse_command_line(argc, argv, options);
+    switch (action) {
     case command_line_action::help:
-        return print_or_fail(vornhal_usage);
-    case command_line_action::version:
-        return print_or_fail(vornhal_version);
+    case command_line_action::version: {
+        constexpr int exit_failed = 1;
+        const char* text = action == command_line_action::help ? vornhal_usage : vornhal_version;
+        return print_to_stdout("vornhal", text) ? 0 : exit_failed;
+    }
     case command_line_action::usage_error:
         // The usage line alone; --help tells the rest.
         std::fprintf(

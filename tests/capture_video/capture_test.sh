@@ -86,8 +86,8 @@ data_lookup() {
     # the folder that was read.
     rm data/bg.png && printf 'not a picture' >data/bg.png # data/ holds links to the real files
     local lone=$work/bin/vornhal-capture
-    mkdir -p elsewhere mine bin && cp "$capture" "$lone" && cp "$data"/*.png mine &&
-        printf 'nor this' >mine/fg.png
+    mkdir -p elsewhere mine bin partial/data && cp "$capture" "$lone" && cp "$data"/*.png mine &&
+        printf 'nor this' >mine/fg.png && printf 'nor this' >partial/data/fg.png
     local dir args status expected got said
     while IFS='|' read -r dir args status expected; do
         got=0 && (cd "$dir" && exec "${args%% *}" frame 1000 "$work/at.png" ${args#* }) 2>log || got=$?
@@ -100,8 +100,28 @@ data_lookup() {
 $work|$capture |0|data/bg.png: 
 $work|$capture --data mine|0|mine/fg.png: 
 $work/elsewhere|$capture |0|none
+$work/partial|$capture |0|data/fg.png: 
 $work/elsewhere|$lone |1|no data files (bg.png, fg.png, trelm.png, music.mp3) in data, $work/bin/../share/vornhal/data, $work/bin/data
 END
+}
+
+command_line() {
+    # What each command takes, and a failure told truly: status and one line.
+    local args status expected got
+    while IFS='|' read -r args status expected; do
+        got=0 && $capture $args >/dev/null 2>log || got=$?
+        [[ $got == "$status" ]] && grep -q -F -- "$expected" log ||
+            fail "$args: exit status $got, said $(cat log)"
+    done <<END
+frame 1000 $work/no/such/dir/f.png|1|vornhal-capture: cannot write $work/no/such/dir/f.png: No such file or directory
+frame -5 x.png|2|-5 is below 0
+frame 1000 x.png --fps 30|2|frame does not take --fps
+frames x --null|2|frames does not take --null
+video x.mp4 --worker 1/2/3|2|video does not take --worker
+render-worker|2|started by the capture itself
+END
+    got=0 && $capture --help >/dev/full 2>log || got=$?
+    [[ $got == 1 ]] && grep -q "No space left" log || fail "--help into a full disk: $got, $(cat log)"
 }
 
 "$3"

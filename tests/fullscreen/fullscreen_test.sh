@@ -7,7 +7,7 @@
 set -uo pipefail
 source "$(dirname "$0")/../lib/x11.sh"
 # How the show ends, and the exit status that gives.
-declare -A status=([Escape]=0 [TERM]=0 [INT]=0 [KILL]=137 [ABRT]=134 [server]=1)
+declare -A status=([Escape]=0 [TERM]=143 [INT]=130 [KILL]=137 [ABRT]=134 [server]=1)
 end=$1 run_dir=$x11_work/run
 [[ -n ${status[$end]:-} ]] || x11_fail "unknown end $end"
 ((EUID == 0)) || { echo "skipped: Xorg runs as root only" && exit 77; }

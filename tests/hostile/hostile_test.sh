@@ -34,7 +34,9 @@ for way in "${ways[@]}"; do
     huge) cp "$declared_huge" "$path" ;;
     esac
     before=$(snapshot "$work")
-    (cd "$work" && exec "$capture" "${command[@]}") >"$x11_work/out" 2>&1 || x11_fail "$target $way: exit status $?"
+    # The folder named, so that a missing file is not found in the build tree instead.
+    (cd "$work" && exec "$capture" "${command[@]}" --data data) >"$x11_work/out" 2>&1 ||
+        x11_fail "$target $way: exit status $?"
     lit=$(x11_lit_pixels -i "$out")
     ((lit > 1000)) || x11_fail "$target $way: the picture is black ($lit lit pixels)"
     named=$(grep -c -F "data/$target" "$x11_work/out")

@@ -6,10 +6,11 @@ source "$(dirname "$0")/../lib/x11.sh"
 vornhal=$2 probe=$3 run_dir=$x11_work/run
 mkdir -p "$run_dir" && cp -r "$4/data" "$run_dir"
 
-# Starts the demo on a screen of the given size and answers the fullscreen question.
+# Starts the demo on a screen of the given size and answers the fullscreen question;
+# further arguments go to the demo.
 start() {
     x11_start "$1"
-    x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal"
+    x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal" "${@:3}"
     box=$(x11_wait "Start FullScreen?") || x11_fail "no fullscreen question"
     x11_press "$box" "$2"
 }
@@ -41,10 +42,11 @@ fullscreen_toggle) # Yes where 800 x 600 is offered; F1 twice; Escape.
     win=$(window "$win" fullscreen) || exit 1
     x11_press "$win" Escape && x11_expect_exit 0
     ;;
-windowed_close) # No, without the soundtrack: the show runs silent in a window that draws,
-    # saying so once; closed as a window manager asks.
+windowed_close) # No, without the soundtrack (its folder named, or the build tree's would
+    # be found): the show runs silent in a window that draws, saying so once; closed as
+    # a window manager asks.
     rm "$run_dir/data/music.mp3"
-    start 1024x768x24 Escape
+    start 1024x768x24 Escape --data data
     win=$(window none windowed) || exit 1
     origin=$(x11_geometry "$win")
     lit=$(x11_lit_pixels -f x11grab -video_size 800x600 -i "$DISPLAY+${origin%,*}")
@@ -89,10 +91,38 @@ resized) # Started with --window, no question asked; resized as a user would, th
 END
     x11_press "$win" Escape && x11_expect_exit 0
     ;;
+kiosk) # --fullscreen where 800 x 600 is not offered: no question, the desktop's own
+    # mode filled, the strip lit across the screen's whole width.
+    x11_start 1024x768x24
+    x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal" --fullscreen
+    win=$(x11_wait Vornhal) || x11_fail "no window"
+    sleep 1
+    [[ -z $(x11_windows Oxlu)$(x11_windows "Start FullScreen?") ]] || x11_fail "a question was asked"
+    [[ $(x11_geometry "$win") == 0,0,1024x768 ]] || x11_fail "not fullscreen: $(x11_geometry "$win")"
+    for x in 0 1004; do
+        (($(x11_lit_pixels -f x11grab -draw_mouse 0 -video_size 20x150 -i "$DISPLAY+$x,309") > 0)) ||
+            x11_fail "nothing shown at x $x"
+    done
+    x11_press "$win" Escape && x11_expect_exit 0
+    ;;
+interrupted) # Ctrl-C, and in a second run SIGTERM, while the start question waits: the
+    # program ends with 128 + the signal, and its question goes with it.
+    x11_start 1024x768x24
+    for signal in INT TERM; do
+        x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal"
+        x11_wait "Start FullScreen?" >/dev/null || x11_fail "no fullscreen question"
+        kill -"$signal" "$x11_demo"
+        x11_expect_exit $((128 + $(kill -l "$signal")))
+        sleep 0.5
+        [[ -z $(x11_windows "Start FullScreen?") ]] || x11_fail "the question outlived SIG$signal"
+    done
+    ;;
 no_display)
     x11_launch "$run_dir" env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER "$vornhal"
     x11_expect_exit 1
     grep -q "no display" "$x11_work/out" || x11_fail "no word about the missing display"
+    status=0 && "$vornhal" --help >/dev/full 2>"$x11_work/out" || status=$?
+    ((status == 1)) || x11_fail "--help into a full disk: status $status"
     ;;
 *) x11_fail "unknown case $1" ;;
 esac

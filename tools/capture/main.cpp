@@ -45,6 +45,7 @@ static const char usage[] =
     "Exit status: 0 done, 1 failed, 2 bad command line, 130 interrupted.\n";
 
 constexpr int exit_usage = 2;
+constexpr int exit_failed = 1;
 
 // A whole number from low to high; one line and false otherwise.
 static bool parse_number(const char* option, const char* text, long low, long high, int& value) {
@@ -114,11 +115,11 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
             operands.push_back(optarg);
             continue;
         case 'h':
-            std::fputs(usage, stdout);
-            return 0;
         case 'V':
-            std::fputs("vornhal-capture " VORNHAL_VERSION "\n", stdout);
-            return 0;
+            return print_to_stdout("vornhal-capture",
+                                   code == 'h' ? usage : "vornhal-capture " VORNHAL_VERSION "\n")
+                       ? 0
+                       : exit_failed;
         case fps:
             ok = parse_number("--fps", optarg, 1, max_fps, request.fps);
             break;
