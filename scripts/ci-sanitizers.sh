@@ -31,6 +31,7 @@ leak:libpulse
 leak:libpipewire
 leak:libspa
 leak:libwayland
+leak:libxkbcommon
 leak:libdecor
 leak:libfontconfig
 leak:libcairo
