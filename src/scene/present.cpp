@@ -116,6 +116,17 @@ present_rows lit_present_rows(int y, int height_px) {
     return rows;
 }
 
+// Sets the alpha of rows [first, end) of the bound draw framebuffer to the clear
+// colour's, leaving their colour as it is. Scissor test off before and after.
+static void make_rows_opaque(int first, int end) {
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, first, screen_width, end - first);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDisable(GL_SCISSOR_TEST);
+}
+
 void aim_frame(int drawable_width_px, int drawable_height_px) {
     target.direct = target.framebuffer == 0 ||
                     (drawable_width_px == screen_width && drawable_height_px == screen_height);
@@ -135,12 +146,7 @@ void present_frame(int drawable_width_px, int drawable_height_px) {
     if (target.direct || rect.width_px <= 0 || rect.height_px <= 0) {
         // The letterbox bands are opaque already; only the lit rows need it.
         const present_rows lit = lit_present_rows(0, screen_height);
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(0, lit.picture_first, screen_width, lit.picture_end - lit.picture_first);
-        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
-        glClear(GL_COLOR_BUFFER_BIT);
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-        glDisable(GL_SCISSOR_TEST);
+        make_rows_opaque(lit.picture_first, lit.picture_end);
         glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
         return;
     }
@@ -149,14 +155,9 @@ void present_frame(int drawable_width_px, int drawable_height_px) {
     const present_rows rows = same_size ? present_rows{0, screen_height, rect.y,
                                                        rect.y + screen_height}
                                         : lit_present_rows(rect.y, rect.height_px);
-    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
-    glEnable(GL_SCISSOR_TEST);
-    glScissor(0, rows.picture_first, screen_width, rows.picture_end - rows.picture_first);
-    glClear(GL_COLOR_BUFFER_BIT);
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    make_rows_opaque(rows.picture_first, rows.picture_end);
 
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-    glDisable(GL_SCISSOR_TEST);
     // Black everywhere the blit does not reach: one clear of the whole drawable, which a
     // GL does fastest (a software one marks its tiles cleared rather than writing them).
     glClear(GL_COLOR_BUFFER_BIT);
