@@ -23,9 +23,8 @@ struct drawable {
     SDL_Window* window; // hidden, of that size; the one context is made current on it
 };
 struct bench_state {
-    drawable sizes[3] = {{screen_width, screen_height, nullptr},
-                         {1920, 1080, nullptr},
-                         {3840, 2160, nullptr}};
+    drawable sizes[3] = {
+        {screen_width, screen_height, nullptr}, {1920, 1080, nullptr}, {3840, 2160, nullptr}};
     SDL_GLContext context = nullptr;
 };
 bench_state bench;
@@ -134,8 +133,8 @@ void compare_drawables() {
     // The best round of each shows the work itself, least disturbed by the machine.
     auto best = [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); };
     const double base = best(frame_ms[0]), bare = best(bare_ms);
-    std::printf("bare GL work: %.2f ms; frame onto 800x600: %.2f ms (%.3f x the bare work)",
-                bare, base, base / bare);
+    std::printf("bare GL work: %.2f ms; frame onto 800x600: %.2f ms (%.3f x the bare work)", bare,
+                base, base / bare);
     for (size_t i = 1; i < std::size(bench.sizes); ++i) {
         const double cost = best(frame_ms[i]);
         std::printf(", onto %dx%d: %.2f ms (%+.1f %%)", bench.sizes[i].width_px,

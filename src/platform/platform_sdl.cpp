@@ -87,8 +87,8 @@ void set_window_icon(SDL_Window* window) {
     constexpr uint32_t icon_side_px = 64;
     decoded_png icon = {};
     const char* reason = nullptr;
-    if (!decode_png(window_icon_png, window_icon_png_bytes, png_screen_gamma(nullptr),
-                    icon_side_px, &icon, &reason))
+    if (!decode_png(window_icon_png, window_icon_png_bytes, png_screen_gamma(nullptr), icon_side_px,
+                    &icon, &reason))
         return;
     const int pitch = static_cast<int>(icon.level.width * icon.components);
     SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(

@@ -22,7 +22,7 @@ struct render_target_state {
     GLuint framebuffer; // 0 when the context offers none: frames go to the window directly
     GLuint colour;      // renderbuffers of the framebuffer, render size
     GLuint depth;
-    bool direct;        // this frame is drawn straight into the drawable; set by aim_frame
+    bool direct; // this frame is drawn straight into the drawable; set by aim_frame
 };
 // Written by create_render_target on each new context; read by present_frame.
 render_target_state target;
@@ -107,8 +107,7 @@ present_rows lit_present_rows(int y, int height_px) {
     const int step = screen_height / std::gcd(screen_height, std::max(height_px, 1));
     present_rows rows;
     rows.picture_first = std::max(0, (lit_first - filter_margin) / step * step);
-    rows.picture_end =
-        std::min(screen_height, (lit_end + filter_margin + step - 1) / step * step);
+    rows.picture_end = std::min(screen_height, (lit_end + filter_margin + step - 1) / step * step);
     rows.drawable_first = y + static_cast<int>(static_cast<long long>(rows.picture_first) *
                                                height_px / screen_height);
     rows.drawable_end =
@@ -152,9 +151,9 @@ void present_frame(int drawable_width_px, int drawable_height_px) {
     }
     const bool same_size = rect.width_px == screen_width && rect.height_px == screen_height;
     // Scaled, only the lit rows need the filter; at the render size the copy is exact.
-    const present_rows rows = same_size ? present_rows{0, screen_height, rect.y,
-                                                       rect.y + screen_height}
-                                        : lit_present_rows(rect.y, rect.height_px);
+    const present_rows rows = same_size
+                                  ? present_rows{0, screen_height, rect.y, rect.y + screen_height}
+                                  : lit_present_rows(rect.y, rect.height_px);
     make_rows_opaque(rows.picture_first, rows.picture_end);
 
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);

@@ -101,8 +101,8 @@ void start_soundtrack() {
     if (output == sound_open::failed)
         fprintf(stderr, "%s: %s; the show runs without sound\n", program_name(), sound_error());
     else if (output == sound_open::not_yet)
-        fprintf(stderr, "%s: %s; the show runs without sound until it has one\n",
-                program_name(), sound_error());
+        fprintf(stderr, "%s: %s; the show runs without sound until it has one\n", program_name(),
+                sound_error());
     // The file is read even without an output, so that a missing one is still told.
     const std::string music_path = data_file_path(music_file_name);
     if (!read_whole_file(music_path.c_str(), soundtrack.music_file, max_music_bytes)) {
@@ -110,8 +110,8 @@ void start_soundtrack() {
         printf("Error!\n");
         printf("File Not Found\n");
         fflush(stdout);
-        fprintf(stderr, "%s: cannot read %s; the show runs without sound\n",
-                program_name(), music_path.c_str());
+        fprintf(stderr, "%s: cannot read %s; the show runs without sound\n", program_name(),
+                music_path.c_str());
         sound_close();
         return;
     }
@@ -126,8 +126,8 @@ void start_soundtrack() {
         soundtrack.state = sound_state::playing;
         return;
     }
-    fprintf(stderr, "%s: %s cannot be played (%s); the show runs without sound\n",
-            program_name(), music_path.c_str(), sound_error());
+    fprintf(stderr, "%s: %s cannot be played (%s); the show runs without sound\n", program_name(),
+            music_path.c_str(), sound_error());
     sound_close();
 }
 
@@ -144,8 +144,8 @@ void sample_demo_clock() {
             demo_time_ms = static_cast<float>(heard_ms);
             return;
         }
-        fprintf(stderr, "%s: the sound was lost (%s); the show goes on silent\n",
-                program_name(), sound_error());
+        fprintf(stderr, "%s: the sound was lost (%s); the show goes on silent\n", program_name(),
+                sound_error());
         lose_sound(heard_ms);
         break;
     }

@@ -35,8 +35,8 @@ void take_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*
         query->answered = true;
         return;
     }
-    const char* pid = info ? pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID)
-                           : nullptr;
+    const char* pid =
+        info ? pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
     if (pid && std::strtol(pid, nullptr, 10) == getpid())
         query->own_streams.push_back(info->index);
 }
@@ -90,12 +90,12 @@ bool talk_to_server(int timeout_ms, server_query& query, server_step step) {
 
 server_output ask_server_output(int timeout_ms) {
     server_query query = {};
-    bool answering = talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q,
-                                                         pa_operation*& asking) {
-        if (!asking)
-            asking = pa_context_get_server_info(c, take_server_info, &q);
-        return q.answered;
-    });
+    bool answering = talk_to_server(
+        timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
+            if (!asking)
+                asking = pa_context_get_server_info(c, take_server_info, &q);
+            return q.answered;
+        });
     if (!answering && !query.answered)
         return server_output::no_server;
     return query.answered && query.has_output ? server_output::ready : server_output::not_yet;

@@ -257,15 +257,16 @@ TEST_F(SceneTest, PresentingFiltersTheLitRowsAsAWholeBlitWould) {
         const present_rows rows = lit_present_rows(c.y, c.height_px);
         EXPECT_EQ(std::vector<int>({rows.picture_first, rows.picture_end, rows.drawable_first,
                                     rows.drawable_end}),
-                  std::vector<int>({c.rows.picture_first, c.rows.picture_end,
-                                    c.rows.drawable_first, c.rows.drawable_end}))
+                  std::vector<int>({c.rows.picture_first, c.rows.picture_end, c.rows.drawable_first,
+                                    c.rows.drawable_end}))
             << c.height_px;
     }
 
     // Onto 1440 x 1080 against the whole picture blitted by hand.
     SDL_Window* scene_window = SDL_GL_GetCurrentWindow();
     SDL_GLContext context = SDL_GL_GetCurrentContext();
-    SDL_Window* large = SDL_CreateWindow("", 0, 0, 1440, 1080, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_Window* large =
+        SDL_CreateWindow("", 0, 0, 1440, 1080, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     ASSERT_EQ(SDL_GL_MakeCurrent(large, context), 0) << SDL_GetError();
     auto read_drawable = [] {
         std::vector<uint8_t> rgba(1440 * 1080 * 4);

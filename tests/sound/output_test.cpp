@@ -36,7 +36,8 @@ TEST(SoundOutput, PlaysTheDecodeFromItsFirstSampleAndJumpsExactlyToEachSeek) {
     const std::vector<int16_t> decode = decode_all(mp3);
     const char* recording = std::getenv("VORNHAL_RECORDING"); // these two set by CTest
     const char* path = recording ? recording : std::getenv("SDL_DISKAUDIOFILE");
-    ASSERT_TRUE(sound_init() == sound_open::opened && sound_play(mp3.data(), mp3.size())) << sound_error();
+    ASSERT_TRUE(sound_init() == sound_open::opened && sound_play(mp3.data(), mp3.size()))
+        << sound_error();
     wait_until_heard(500);
     std::vector<int64_t> targets;
     for (int frame = 0; frame < 7; ++frame) {

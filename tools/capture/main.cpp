@@ -151,8 +151,10 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
             const char* word = argv[optind - 1];
             // "-5" is a number below 0, not an option.
             if (word[0] == '-' && std::isdigit(static_cast<unsigned char>(word[1])))
-                std::fprintf(stderr, "vornhal-capture: %s is below 0: times and counts are "
-                                     "whole numbers from 0\n", word);
+                std::fprintf(stderr,
+                             "vornhal-capture: %s is below 0: times and counts are "
+                             "whole numbers from 0\n",
+                             word);
             else
                 std::fprintf(stderr, "vornhal-capture: unknown option '%s'\n", word);
             return exit_usage;
@@ -180,14 +182,13 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
     const struct {
         int code;
         const char* name;
-    } span_options[] = {{fps, "--fps"}, {from, "--from"}, {to, "--to"}, {jobs, "--jobs"},
-                        {null, "--null"}, {worker, "--worker"}};
+    } span_options[] = {{fps, "--fps"},   {from, "--from"}, {to, "--to"},
+                        {jobs, "--jobs"}, {null, "--null"}, {worker, "--worker"}};
     for (int code : given)
         for (const auto& option : span_options) {
-            const bool used = command == "render-worker"
-                                  ? code != null
-                                  : code != worker && command != "frame" &&
-                                        (code != null || command == "video");
+            const bool used = command == "render-worker" ? code != null
+                                                         : code != worker && command != "frame" &&
+                                                               (code != null || command == "video");
             if (option.code == code && !used) {
                 std::fprintf(stderr, "vornhal-capture: %s does not take %s\n", command.c_str(),
                              option.name);

@@ -232,8 +232,8 @@ bool write_rgb_png(const std::string& path, const unsigned char* rgb, int width,
     // The first failure's reason is the one told: later clean-up calls may set errno too.
     std::string temp_path;
     int error = 0;
-    FILE* file = make_temporary(path, ".png", temp_path) ? std::fopen(temp_path.c_str(), "wb")
-                                                         : nullptr;
+    FILE* file =
+        make_temporary(path, ".png", temp_path) ? std::fopen(temp_path.c_str(), "wb") : nullptr;
     if (!file)
         error = errno;
     errno = 0;
