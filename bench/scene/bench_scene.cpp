@@ -6,7 +6,7 @@
 // add printed. Frames are never paced to a display here.
 // Run from the repository root to draw the real images from data/.
 #include "platform/host.h"
-#include "scene/scene.h"
+#include "scene/scene_internal.h"
 #include "sound/soundtrack.h"
 
 #include <SDL.h>
@@ -29,26 +29,21 @@ struct bench_state {
 };
 bench_state bench;
 
+// The one context on the 800 x 600 window, and windows of the larger sizes to make it
+// current on.
 bool open_bench_context() {
-    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "vornhal-bench-scene: %s\n", SDL_GetError());
+    if (!open_offscreen_gl(screen_width, screen_height))
         return false;
-    }
-    set_gl_surface_attributes();
-    bool windows = true;
-    for (drawable& d : bench.sizes) {
-        d.window = SDL_CreateWindow("vornhal-bench-scene", 0, 0, d.width_px, d.height_px,
-                                    SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        windows = windows && d.window;
-    }
-    if (windows)
-        bench.context = SDL_GL_CreateContext(bench.sizes[0].window);
-    if (!bench.context) {
-        std::fprintf(stderr, "vornhal-bench-scene: %s\n", SDL_GetError());
-        return false;
-    }
+    bench.context = SDL_GL_GetCurrentContext();
+    bench.sizes[0].window = SDL_GL_GetCurrentWindow();
+    for (drawable& d : bench.sizes)
+        if (!d.window &&
+            !(d.window = SDL_CreateWindow("vornhal-bench-scene", 0, 0, d.width_px, d.height_px,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN))) {
+            std::fprintf(stderr, "vornhal-bench-scene: %s\n", SDL_GetError());
+            return false;
+        }
     hold_demo_clock(0);
-    set_perspective_view(screen_width, screen_height);
     setup_scene();
     std::printf("GL renderer: %s, render size %d x %d\n", glGetString(GL_RENDERER), screen_width,
                 screen_height);

@@ -52,18 +52,34 @@ void set_gl_surface_attributes() {
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
 }
 
+bool open_offscreen_gl(int width_px, int height_px) {
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        std::fprintf(stderr, "%s: cannot start SDL video: %s\n", program_name(), SDL_GetError());
+        return false;
+    }
+    set_gl_surface_attributes();
+    SDL_Window* window =
+        SDL_CreateWindow("Vornhal", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_px,
+                         height_px, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
+    if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
+        std::fprintf(stderr, "%s: cannot create a GL context: %s\n", program_name(),
+                     SDL_GetError());
+        return false;
+    }
+    return true;
+}
+
 static bool file_exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-// The folder of the running executable, or empty when the system will not say.
-static std::string executable_dir() {
+// The running executable's full path; empty when the system will not say.
+static std::string executable_path() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return {};
-    std::string exe(path, static_cast<size_t>(length));
-    return exe.substr(0, exe.rfind('/'));
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
 }
 
 bool choose_data_dir(const char* program, const char* dir_option) {
@@ -73,8 +89,9 @@ bool choose_data_dir(const char* program, const char* dir_option) {
         places.push_back(dir_option);
     } else {
         places.push_back("data");
-        const std::string exe_dir = executable_dir();
-        if (!exe_dir.empty()) {
+        const std::string exe = executable_path();
+        if (!exe.empty()) {
+            const std::string exe_dir = exe.substr(0, exe.rfind('/'));
             places.push_back(exe_dir + "/../share/vornhal/data");
             places.push_back(exe_dir + "/data");
         }

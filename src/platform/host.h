@@ -42,6 +42,11 @@ bool print_to_stdout(const char* program, const char* text);
 constexpr int gl_channel_bits = 8;
 constexpr int gl_depth_bits = 16;
 void set_gl_surface_attributes();
+// Opens a hidden width x height window on SDL's offscreen driver (a driver named in the
+// environment wins) with that surface, and makes a GL context current on it: for what
+// draws the show with no display (the capture, the bench, the tests). False, after one
+// line on standard error, when it cannot. Main thread only.
+bool open_offscreen_gl(int width_px, int height_px);
 
 // Takes Ctrl-C (SIGINT) and SIGTERM from now on: interrupt_signal() then says which came,
 // and a program that has not ended a second later is ended by it, with the children of

@@ -1,8 +1,9 @@
 // Glow post-process: the finished frame is reduced to half size, multiplied by itself
 // (dark areas fall away), box-blurred along x then y, and laid back over the whole
 // picture several times with the untouched frame added on top. Every image stays on
-// the GL side: copies from the back buffer into two rectangle textures, never a read.
-#include "scene/scene.h"
+// the GL side: copies from the frame being drawn into two rectangle textures, never a
+// read.
+#include "scene/scene_internal.h"
 
 #include <GL/glext.h>
 #include <cstdlib>
@@ -52,8 +53,9 @@ void draw_screen_quad(int width, int height, int offset_s, int offset_t) {
 }
 
 // Replaces level 0 of the bound rectangle texture with the lower-left width x height
-// pixels of the back buffer.
-static void copy_back_buffer(int width, int height) {
+// pixels of the frame being drawn (the render target, or the window drawn straight
+// into).
+static void copy_frame_to_texture(int width, int height) {
     glCopyTexImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, GL_RGB, 0, 0, width, height, 0);
 }
 
@@ -73,7 +75,7 @@ static void blur_pass(int half_w, int half_h, int blur_steps, int step_s, int st
         draw_screen_quad(half_w, half_h, i * step_s, i * step_t);
     }
     glEnd();
-    copy_back_buffer(half_w, half_h);
+    copy_frame_to_texture(half_w, half_h);
 }
 
 void apply_glow(float radius, float multiply_passes, float strength, float gain) {
@@ -86,14 +88,14 @@ void apply_glow(float radius, float multiply_passes, float strength, float gain)
     const int multiply_count = static_cast<int>(multiply_passes);
     const float tap_weight = gain / (2.0f * radius + 1.0f);
 
-    // Expects: the finished layers in the back buffer, any viewport and matrices.
+    // Expects: the finished layers in the frame being drawn, any viewport and matrices.
     // Leaves: rectangle texturing on with the frame saved, depth test off, the unit
     // square filling the half-size scratch area in the lower-left corner.
     glEnable(GL_TEXTURE_RECTANGLE_ARB);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
     glDisable(GL_DEPTH_TEST);
     glBindTexture(GL_TEXTURE_RECTANGLE_ARB, blur_full_texture);
-    copy_back_buffer(full_w, full_h);
+    copy_frame_to_texture(full_w, full_h);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
@@ -117,7 +119,7 @@ void apply_glow(float radius, float multiply_passes, float strength, float gain)
         draw_screen_quad(full_w, full_h, 0, 0);
     glEnd();
     glBindTexture(GL_TEXTURE_RECTANGLE_ARB, blur_half_texture);
-    copy_back_buffer(half_w, half_h);
+    copy_frame_to_texture(half_w, half_h);
 
     // Blur, along x then y. Leaves: the blurred image in the half texture; colour alpha
     // tap_weight, which stays the current colour after the glow.

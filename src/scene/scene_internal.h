@@ -1,8 +1,40 @@
-// The scene's own declarations, shared by its files and its tests; callers outside the
-// scene use scene.h. Everything here needs a current GL context unless it says not.
+// The scene's own declarations, shared by its files, its tests and its bench; callers
+// outside the scene use scene.h. Everything here needs a current GL context unless it
+// says not.
 #pragma once
 
 #include "scene/scene.h"
+
+// Image textures, loaded anew by every setup_scene (0 when an image failed to load).
+extern GLuint bg_texture;
+extern GLuint fg_texture;
+extern GLuint scroll_texture;
+
+// The fixed view setup_scene sets: viewport width x height, a 45 degree perspective of
+// that aspect (near 0.1, far 100), modelview selected and identity. A height of 0
+// counts as 1.
+void set_perspective_view(int width, int height);
+
+// The layers, in the order draw_frame calls them. Each needs the modelview matrix
+// selected and demo_time_ms sampled for this frame.
+void draw_background();
+void draw_bars();
+void draw_fg_overlay();
+void draw_scroll_overlay();
+void draw_letterbox();
+void push_ortho_640x480();
+
+// The render target: an offscreen framebuffer of the render size that every frame is
+// drawn into, left bound for reading and drawing. Without framebuffers on the context
+// (said once on standard error) frames go straight to the window, unscaled.
+void create_render_target();
+
+// Glow post-process and its two copy textures.
+extern GLuint blur_full_texture;
+extern GLuint blur_half_texture;
+void create_blur_targets();
+void draw_screen_quad(int width, int height, int offset_s, int offset_t);
+void apply_glow(float radius, float multiply_passes, float strength, float gain);
 
 // The letterbox, on the 640 x 480 canvas that push_ortho_640x480 sets: black from the
 // top edge down to top_band_bottom and from bottom_band_top to the bottom edge.

@@ -1,5 +1,5 @@
 // Scene setup on a fresh context and the composition of one frame.
-#include "scene/scene.h"
+#include "scene/scene_internal.h"
 #include "platform/host.h"
 #include "pngload/png_texture.h"
 #include "sound/soundtrack.h"
@@ -21,6 +21,7 @@ static GLuint load_scene_texture(const char* file_name) {
 
 void setup_scene() {
     create_render_target();
+    set_perspective_view(screen_width, screen_height);
     glShadeModel(GL_SMOOTH);
     glClearColor(0.0f, 0.0f, 0.0f, 0.5f);
     glClearDepth(1.0f);

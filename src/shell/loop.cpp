@@ -6,19 +6,14 @@
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
-bool key_down[key_count];
-bool window_active = true;
-
 namespace {
 
 struct loop_state {
-    // Set by a key-down event since the last pass without an event. A tap whose key-up
-    // arrives before the next frame still counts once: on a slow frame both events are
-    // often pending together. Written by window_proc (set) and run_demo (cleared after
-    // each such pass).
-    bool key_pressed[key_count];
-    bool close_asked; // written by window_proc; run_demo ends the loop before its next pass
+    key_state keys;   // written by take_window_event, and by step_keys each pass
+    bool active;      // false while minimised: no frame is drawn; written by take_window_event
+    bool close_asked; // written by take_window_event; the loop ends before its next pass
     bool kiosk;       // started fullscreen in advance: nobody is asked; written by run_demo
+    bool fullscreen;  // the mode of the window open now; written by open_demo_window
 };
 loop_state loop;
 
@@ -37,19 +32,16 @@ constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;
 constexpr int exit_interrupted = 128; // plus the signal, as a shell reports a death by one
 
-bool open_demo_window() {
-    return open_gl_window(window_title, screen_width, screen_height, window_bits, fullscreen,
-                          !loop.kiosk);
-}
-
-// Whether the loop acts on a key this pass: held now, or tapped since the last pass.
-bool acted_on(int key) {
-    return key_down[key] || loop.key_pressed[key];
+bool open_demo_window(bool want_fullscreen) {
+    const window_opened opened = open_gl_window(window_title, screen_width, screen_height,
+                                                window_bits, want_fullscreen, !loop.kiosk);
+    loop.fullscreen = opened == window_opened::fullscreen;
+    return opened != window_opened::failed;
 }
 
 // Truncates toward zero, so N early in the show asks for a negative position.
-int seek_target_ms(float offset_ms) {
-    return static_cast<int>(static_cast<double>(demo_time_ms) + offset_ms);
+int seek_target_ms(float clock_ms, float offset_ms) {
+    return static_cast<int>(static_cast<double>(clock_ms) + offset_ms);
 }
 
 // The window's drawable as it is now, the size the next frame is aimed at.
@@ -70,53 +62,68 @@ void present_window(drawable_size size) {
     platform_swap_buffers();
 }
 
-bool is_key(int key) {
-    return key >= 0 && key < key_count;
-}
-
-} // namespace
-
-void window_proc(const platform_event& event) {
+// One event of the window: keys, activation, the close request.
+void take_window_event(const platform_event& event) {
     switch (event.kind) {
     case event_kind::activated:
-        window_active = true;
+        loop.active = true;
         break;
     case event_kind::minimised:
-        window_active = false;
+        loop.active = false;
         break;
     case event_kind::close_asked:
         loop.close_asked = true;
         break;
     case event_kind::key_down:
-        if (is_key(event.key))
-            key_down[event.key] = loop.key_pressed[event.key] = true;
-        break;
     case event_kind::key_up:
-        if (is_key(event.key))
-            key_down[event.key] = false;
+        take_key_event(loop.keys, event);
         break;
     }
 }
 
+} // namespace
+
+void take_key_event(key_state& keys, const platform_event& event) {
+    if (event.key < 0 || event.key >= key_count)
+        return;
+    if (event.kind == event_kind::key_down)
+        keys.held[event.key] = keys.tapped[event.key] = true;
+    else if (event.kind == event_kind::key_up)
+        keys.held[event.key] = false;
+}
+
+pass_actions step_keys(key_state& keys, bool show_over, float clock_ms) {
+    auto acted_on = [&keys](int key) { return keys.held[key] || keys.tapped[key]; };
+    pass_actions actions = {};
+    actions.end = show_over || acted_on(key_escape);
+    if (acted_on(key_seek_forward))
+        actions.seek_ms[actions.seek_count++] = seek_target_ms(clock_ms, seek_step_ms);
+    if (acted_on(key_seek_back))
+        actions.seek_ms[actions.seek_count++] = seek_target_ms(clock_ms, -seek_step_ms);
+    // Once per key-down event: only a new press or an auto-repeat sets it again. A pass
+    // that ends the show drops it: the show is over, there is nothing to reopen.
+    actions.toggle = acted_on(key_f1) && !actions.end;
+    keys.held[key_f1] = false;
+    for (bool& tapped : keys.tapped)
+        tapped = false;
+    return actions;
+}
+
 int run_demo(start_choice start) {
-    fullscreen = true;
-    window_active = true;
     loop = {};
+    loop.active = true;
     loop.kiosk = start == start_choice::fullscreen;
-    for (bool& key : key_down)
-        key = false;
 
     if (!platform_open_display())
         return exit_failed;
 
     // Kept exactly: the start question as the program has always asked it.
-    if (start == start_choice::window ||
+    const bool want_fullscreen =
+        start == start_choice::fullscreen ||
         (start == start_choice::ask &&
          platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
-                             dialog_icon::question) != dialog_answer::yes))
-        fullscreen = false;
-
-    if (!open_demo_window()) {
+                             dialog_icon::question) == dialog_answer::yes);
+    if (!open_demo_window(want_fullscreen)) {
         platform_close_display();
         return exit_failed;
     }
@@ -124,33 +131,23 @@ int run_demo(start_choice start) {
     platform_event event;
     bool done = false;
     while (!done && !loop.close_asked && !interrupt_signal()) {
-        if (platform_next_event(event, window_active ? 0 : inactive_wait_ms)) {
-            window_proc(event);
+        if (platform_next_event(event, loop.active ? 0 : inactive_wait_ms)) {
+            take_window_event(event);
             continue;
         }
 
         const drawable_size size = aim_window_frame();
-        if ((window_active && !draw_frame()) || acted_on(key_escape))
-            done = true;
-        else
-            present_window(size);
-
+        const bool show_over = loop.active && !draw_frame();
         // The seek keys act on the clock of the last drawn frame.
-        if (acted_on(key_seek_forward))
-            seek_soundtrack(seek_target_ms(seek_step_ms));
-        if (acted_on(key_seek_back))
-            seek_soundtrack(seek_target_ms(-seek_step_ms));
-
-        // Once per key-down event: only a new press or an auto-repeat sets it again. A
-        // pass that ended the show drops it: the show is over, there is nothing to reopen.
-        bool toggle = acted_on(key_f1) && !done;
-        key_down[key_f1] = false;
-        for (bool& pressed : loop.key_pressed)
-            pressed = false;
-        if (toggle) {
+        const pass_actions actions = step_keys(loop.keys, show_over, demo_time_ms);
+        done = actions.end;
+        if (!done)
+            present_window(size);
+        for (int i = 0; i < actions.seek_count; ++i)
+            seek_soundtrack(actions.seek_ms[i]);
+        if (actions.toggle) {
             close_gl_window();
-            fullscreen = !fullscreen;
-            if (!open_demo_window()) {
+            if (!open_demo_window(!loop.fullscreen)) {
                 stop_soundtrack();
                 platform_close_display();
                 return exit_failed;

@@ -68,7 +68,8 @@ static void init_mpg123_once() {
     std::call_once(once, [] { mpg123_init(); });
 }
 
-static mp3_decoder* fail_open(mp3_decoder* decoder, const char** reason, const char* why) {
+// Gives up on a stream the decoder cannot take: sets the reason, frees what was made.
+static mp3_decoder* reject_stream(mp3_decoder* decoder, const char** reason, const char* why) {
     if (reason)
         *reason = why;
     close_mp3_decoder(decoder);
@@ -151,7 +152,7 @@ mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char
 
     if (mpg123_replace_reader_handle(handle, read_memory, seek_memory, nullptr) != MPG123_OK ||
         mpg123_open_handle(handle, decoder) != MPG123_OK)
-        return fail_open(decoder, reason, "not an MP3 stream");
+        return reject_stream(decoder, reason, "not an MP3 stream");
 
     // The scan walks every frame header once, which makes the length and every seek
     // exact; it does not decode.
@@ -159,12 +160,12 @@ mp3_decoder* open_mp3_decoder(const unsigned char* data, size_t size, const char
     int channels = 0, encoding = 0;
     if (mpg123_scan(handle) != MPG123_OK ||
         mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK)
-        return fail_open(decoder, reason, "not an MP3 stream");
+        return reject_stream(decoder, reason, "not an MP3 stream");
     if (rate <= 0 || channels != mp3_channels || encoding != MPG123_ENC_SIGNED_16)
-        return fail_open(decoder, reason, "unsupported sample format");
+        return reject_stream(decoder, reason, "unsupported sample format");
     off_t length = mpg123_length(handle);
     if (length <= 0)
-        return fail_open(decoder, reason, "no audio frames");
+        return reject_stream(decoder, reason, "no audio frames");
     decoder->file_rate = rate;
     make_weights(decoder);
     decoder->length = output_frames_before(decoder, length);

@@ -117,8 +117,8 @@ frame 1000 $work/no/such/dir/f.png|1|vornhal-capture: cannot write $work/no/such
 frame -5 x.png|2|-5 is below 0
 frame 1000 x.png --fps 30|2|frame does not take --fps
 frames x --null|2|frames does not take --null
-video x.mp4 --worker 1/2/3|2|video does not take --worker
-render-worker|2|started by the capture itself
+video x.mp4 --worker 1/2/3|2|unknown option '--worker'
+render-worker|2|unknown command 'render-worker'
 END
     got=0 && $capture --help >/dev/full 2>log || got=$?
     [[ $got == 1 ]] && grep -q "No space left" log || fail "--help into a full disk: $got, $(cat log)"

@@ -1,6 +1,7 @@
 // The PNG loader on files written here: every kind decoded to the texture's first
 // level, hostile files refused with a reason, and a large image as a real texture on
 // llvmpipe, read back.
+#include "platform/host.h"
 #include "pngload/png_decode.h"
 #include "pngload/png_texture.h"
 
@@ -129,9 +130,7 @@ TEST(PngDecode, HostileFilesAreRefusedWithAReasonBeforeAnythingLarge) {
 
 // 16384 x 512 grey, (x + 3 y) mod 251, loaded through GL on an offscreen context.
 TEST(PngTexture, ALargeImageBecomesATextureOfTheGlLimitWithAFullMipChain) {
-    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-    const int flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
-    ASSERT_NE(SDL_GL_CreateContext(SDL_CreateWindow("png", 0, 0, 64, 64, flags)), nullptr);
+    ASSERT_TRUE(open_offscreen_gl(64, 64));
     constexpr uint32_t width = 16384, height = 512;
     std::vector<bytes> rows(height, bytes(width));
     for (uint32_t y = 0; y < height; ++y)

@@ -61,12 +61,8 @@ GLuint make_texture(int width, int height, const std::vector<uint8_t>& rgb) {
 class SceneTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        set_gl_surface_attributes();
-        auto* window = SDL_CreateWindow("", 0, 0, 800, 600, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-        ASSERT_NE(SDL_GL_CreateContext(window), nullptr) << SDL_GetError();
+        ASSERT_TRUE(open_offscreen_gl(800, 600));
         hold_demo_clock(0);
-        set_perspective_view(800, 600);
         setup_scene();
     }
     void SetUp() override { glColor4f(1.0f, 1.0f, 1.0f, 1.0f); } // as the letterbox leaves it

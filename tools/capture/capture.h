@@ -1,18 +1,20 @@
 // vornhal-capture: the demo's frames rendered offline, with no display, by worker
-// processes that each hold an offscreen GL context; this process only relays their
-// frames, in order, to the encoder or to picture files. Main thread only.
+// processes that each hold an offscreen GL context; this process opens no GL or SDL of
+// its own, so the workers are forked from it, and only relays their frames, in order,
+// to the encoder or to picture files. Main thread only.
 #pragma once
 
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 // What one command line asks for.
 struct capture_request {
-    const char* command = nullptr; // frame, video, frames, or the internal render-worker
+    const char* command = nullptr; // frame, video or frames
     const char* output = nullptr;  // OUT.png, OUT.mp4 or DIR; null for video --null
     int frame_ms = 0;              // frame: the clock of the one frame
     int fps = 60;
@@ -22,10 +24,7 @@ struct capture_request {
     bool null_output = false;       // video: render only, write nothing
     int width_px = 0;               // the size frames come out at (--size); the render size
     int height_px = 0;              //   when none was asked for
-    const char* data_dir = nullptr; // --data; workers get the folder chosen for them
-    // render-worker: which frames of the span, and how many in all.
-    int worker_first = 0, worker_stride = 1;
-    int64_t frame_count = 0;
+    const char* data_dir = nullptr; // --data
 };
 
 // The frames a capture takes: count frames at fps frames a second from from_ms on.
@@ -50,11 +49,15 @@ void install_interrupt_handlers();
 
 // --- Child processes (child.cpp) --------------------------------------------------------
 
-// Starts argv in a process group of its own (a Ctrl-C at the terminal reaches only the
-// capture, which decides what becomes of it), reading in_fd, writing out_fd and its
-// errors to err_fd (-1: /dev/null for any of them), with default signal handling; it
-// dies with the capture even when that is killed outright. One line and false when it
-// cannot be started.
+// Forks a child that runs body and exits with what it returns, in a process group of
+// its own (a Ctrl-C at the terminal reaches only the capture, which decides what
+// becomes of it), reading in_fd, writing out_fd and its errors to err_fd (-1:
+// /dev/null for any of them) with no other file of the capture's open, with default
+// signal handling; it dies with the capture even when that is killed outright. One
+// line naming it and false when it cannot be started.
+bool start_child(const char* name, const std::function<int()>& body, int in_fd, int out_fd,
+                 int err_fd, pid_t& pid);
+// The same for a child that runs the program argv.
 bool start_child(const std::vector<std::string>& argv, int in_fd, int out_fd, int err_fd,
                  pid_t& pid);
 // Waits for the child and says how it ended ("was killed by signal 9 (Killed)"); empty
@@ -76,12 +79,9 @@ bool publish(const std::string& temp_path, const std::string& final_path);
 
 // --- Rendering (render.cpp) -------------------------------------------------------------
 
-// The render-worker command, in the worker process: renders its share of the span at
-// the request's size and writes each frame whole, RGB with the top row first, to
-// standard output. Returns the process exit status.
-int run_render_worker(const capture_request& request);
 // Starts the workers for the span, one per job: worker k renders frames k, k + jobs, ...
-// False (one line said) when one cannot be started.
+// at the request's size, and writes each whole, RGB with the top row first, to a pipe
+// of its own. False (one line said) when one cannot be started.
 bool start_render_workers(const capture_request& request, const frame_span& span, int jobs);
 // Reads frame index, the next in order, into rgb. False when the run was interrupted
 // (nothing said) or its worker died or sent a short frame (one line naming it).

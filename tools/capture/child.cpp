@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -33,18 +34,13 @@ void install_interrupt_handlers() {
     capture_interrupted = 0;
 }
 
-bool start_child(const std::vector<std::string>& args, int in_fd, int out_fd, int err_fd,
-                 pid_t& pid) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-
+bool start_child(const char* name, const std::function<int()>& body, int in_fd, int out_fd,
+                 int err_fd, pid_t& pid) {
     std::fflush(nullptr); // nothing buffered here may be written twice
     const pid_t parent = getpid();
     pid = fork();
     if (pid == 0) {
-        // Only async-signal-safe calls until exec.
+        // Only async-signal-safe calls until the body runs.
         setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent)
@@ -58,19 +54,36 @@ bool start_child(const std::vector<std::string>& args, int in_fd, int out_fd, in
             else
                 dup2(fd, target);
         }
+        // Nothing of the capture's stays open in the child: a pipe end held here would
+        // keep another child from seeing its reader go.
+        close_range(3, ~0U, 0);
         struct sigaction default_action = {};
         default_action.sa_handler = SIG_DFL;
         for (int sig : {SIGPIPE, SIGINT, SIGTERM})
             sigaction(sig, &default_action, nullptr);
-        execve(argv[0], argv.data(), environ);
-        _exit(127);
+        std::exit(body());
     }
     if (pid < 0) {
-        std::fprintf(stderr, "vornhal-capture: cannot run %s: %s\n", argv[0], std::strerror(errno));
+        std::fprintf(stderr, "vornhal-capture: cannot start %s: %s\n", name, std::strerror(errno));
         return false;
     }
     setpgid(pid, pid); // as the child does, whichever comes first
     return true;
+}
+
+bool start_child(const std::vector<std::string>& args, int in_fd, int out_fd, int err_fd,
+                 pid_t& pid) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return start_child(
+        argv[0],
+        [&argv]() -> int {
+            execve(argv[0], argv.data(), environ);
+            _exit(127);
+        },
+        in_fd, out_fd, err_fd, pid);
 }
 
 std::string wait_for_exit(pid_t pid) {

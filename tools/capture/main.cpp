@@ -5,7 +5,6 @@
 #include "platform/host.h"
 #include "scene/scene.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -74,17 +73,9 @@ static bool parse_size(const char* text, capture_request& request) {
     return false;
 }
 
-// render-worker's own option: "FIRST/STRIDE/COUNT".
-static bool parse_worker_share(const char* text, capture_request& request) {
-    long long count = 0;
-    return std::sscanf(text, "%d/%d/%lld", &request.worker_first, &request.worker_stride, &count) ==
-               3 &&
-           request.worker_stride > 0 && (request.frame_count = count) > 0;
-}
-
 // Reads the whole command line into request. Returns -1 to go on, else the exit status.
 static int parse_command_line(int argc, char** argv, capture_request& request) {
-    enum { fps = 1000, from, to, jobs, size, data, null, worker };
+    enum { fps = 1000, from, to, jobs, size, data, null };
     static const option table[] = {
         {"fps", required_argument, nullptr, fps},
         {"from", required_argument, nullptr, from},
@@ -93,7 +84,6 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         {"size", required_argument, nullptr, size},
         {"data", required_argument, nullptr, data},
         {"null", no_argument, nullptr, null},
-        {"worker", required_argument, nullptr, worker},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
@@ -141,9 +131,6 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         case null:
             request.null_output = true;
             break;
-        case worker:
-            ok = parse_worker_share(optarg, request);
-            break;
         case ':':
             std::fprintf(stderr, "vornhal-capture: %s needs a value\n", argv[optind - 1]);
             return exit_usage;
@@ -169,9 +156,8 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
     }
     request.command = operands.empty() ? "" : operands[0];
     const std::string command = request.command;
-    const size_t wanted = command == "frame" ? 3 : command == "render-worker" ? 1 : 2;
-    if (command != "frame" && command != "video" && command != "frames" &&
-        command != "render-worker") {
+    const size_t wanted = command == "frame" ? 3 : 2;
+    if (command != "frame" && command != "video" && command != "frames") {
         std::fprintf(stderr, "vornhal-capture: %s\n",
                      operands.empty() ? "which command? frame, video or frames"
                                       : ("unknown command '" + command + "'").c_str());
@@ -182,25 +168,17 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
     const struct {
         int code;
         const char* name;
-    } span_options[] = {{fps, "--fps"},   {from, "--from"}, {to, "--to"},
-                        {jobs, "--jobs"}, {null, "--null"}, {worker, "--worker"}};
+    } span_options[] = {
+        {fps, "--fps"}, {from, "--from"}, {to, "--to"}, {jobs, "--jobs"}, {null, "--null"}};
     for (int code : given)
         for (const auto& option : span_options) {
-            const bool used = command == "render-worker" ? code != null
-                                                         : code != worker && command != "frame" &&
-                                                               (code != null || command == "video");
+            const bool used = command != "frame" && (code != null || command == "video");
             if (option.code == code && !used) {
                 std::fprintf(stderr, "vornhal-capture: %s does not take %s\n", command.c_str(),
                              option.name);
                 return exit_usage;
             }
         }
-    // A render worker is started by the capture itself, always with its share.
-    if (command == "render-worker" &&
-        std::find(given.begin(), given.end(), int(worker)) == given.end()) {
-        std::fprintf(stderr, "vornhal-capture: render-worker is started by the capture itself\n");
-        return exit_usage;
-    }
     if (command == "video" && request.null_output && operands.size() == 1)
         operands.push_back(nullptr);
     if (operands.size() != wanted) {
@@ -235,8 +213,6 @@ int main(int argc, char** argv) {
         return status;
     }
     const std::string command = request.command;
-    if (command == "render-worker")
-        return run_render_worker(request);
     install_interrupt_handlers();
     if (!choose_data_dir("vornhal-capture", request.data_dir))
         return 1;

@@ -1,7 +1,7 @@
 // Rendering for vornhal-capture. llvmpipe spreads one small frame over its threads
-// poorly, but frames are pure functions of their time, so the capture starts worker
-// processes (this same program, as `render-worker`), each with an offscreen context of
-// its own, each rendering every Nth frame and writing it whole to its standard output.
+// poorly, but frames are pure functions of their time, so the capture forks worker
+// processes, each with an offscreen context of its own, each rendering every Nth frame
+// and writing it whole to its standard output.
 // The pipe and the one frame a worker may hold while it waits bound the memory however
 // long the show.
 #include "capture.h"
@@ -13,7 +13,6 @@
 #include <SDL.h>
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <png.h>
@@ -35,31 +34,6 @@ struct render_state {
 };
 render_state pool;
 
-// Opens a hidden window of the output size on SDL's offscreen driver with the demo's
-// own surface format, and runs the demo's scene setup on it with the clock held (no
-// sound output). One line and false on failure.
-bool open_render_context(int width_px, int height_px) {
-    // A renderer with no display by nature; a driver named in the environment wins.
-    SDL_SetHint(SDL_HINT_VIDEODRIVER, "offscreen");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        std::fprintf(stderr, "vornhal-capture: cannot start SDL video: %s\n", SDL_GetError());
-        return false;
-    }
-    set_gl_surface_attributes();
-    SDL_Window* window =
-        SDL_CreateWindow("Vornhal", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width_px,
-                         height_px, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
-    SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
-    if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
-        std::fprintf(stderr, "vornhal-capture: cannot create a GL context: %s\n", SDL_GetError());
-        return false;
-    }
-    hold_demo_clock(0);
-    set_perspective_view(screen_width, screen_height);
-    setup_scene();
-    return true;
-}
-
 // The picture the demo presents when its clock reads ms, on a drawable of the output
 // size, read back top row first.
 void render_frame(int ms, int width_px, int height_px, std::vector<unsigned char>& rgb) {
@@ -75,10 +49,22 @@ void render_frame(int ms, int width_px, int height_px, std::vector<unsigned char
                          rgb.begin() + bottom * row_bytes);
 }
 
-std::string self_path() {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+// Worker process: an offscreen context of the output size with the demo's scene on it,
+// the clock held (no sound output), then frames first, first + stride, ... of the span
+// written whole to standard output. Returns the process exit status.
+int render_share(const capture_request& request, const frame_span& span, int64_t first,
+                 int stride) {
+    if (!open_offscreen_gl(request.width_px, request.height_px))
+        return 1;
+    hold_demo_clock(0);
+    setup_scene();
+    std::vector<unsigned char> rgb;
+    for (int64_t index = first; index < span.count; index += stride) {
+        render_frame(frame_time_ms(span, index), request.width_px, request.height_px, rgb);
+        if (!write_whole(STDOUT_FILENO, rgb.data(), rgb.size()))
+            return 1; // the capture stopped reading: it is abandoning the run
+    }
+    return 0;
 }
 
 } // namespace
@@ -90,53 +76,31 @@ int usable_cores() {
     return static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
 }
 
-int run_render_worker(const capture_request& request) {
-    // The same working directory and --data as the capture's give the same choice.
-    if (!choose_data_dir("vornhal-capture", request.data_dir))
-        return 1;
-    if (!open_render_context(request.width_px, request.height_px))
-        return 1;
-    const frame_span span = {request.from_ms, request.fps, request.frame_count};
-    std::vector<unsigned char> rgb;
-    for (int64_t index = request.worker_first; index < span.count; index += request.worker_stride) {
-        render_frame(frame_time_ms(span, index), request.width_px, request.height_px, rgb);
-        if (!write_whole(STDOUT_FILENO, rgb.data(), rgb.size()))
-            return 1; // the capture stopped reading: it is abandoning the run
-    }
-    return 0;
-}
-
 bool start_render_workers(const capture_request& request, const frame_span& span, int jobs) {
     pool.frame_bytes = frame_bytes(request);
-    const std::string self = self_path();
     // One process per core renders faster than one spreading each frame over every
     // core; a value from the environment wins.
     setenv("LP_NUM_THREADS", std::to_string(std::max(1, usable_cores() / jobs)).c_str(), 0);
     for (int k = 0; k < jobs; k++) {
-        std::vector<std::string> args = {
-            self,
-            "render-worker",
-            "--fps",
-            std::to_string(span.fps),
-            "--from",
-            std::to_string(span.from_ms),
-            "--size",
-            std::to_string(request.width_px) + "x" + std::to_string(request.height_px),
-            "--worker",
-            std::to_string(k) + "/" + std::to_string(jobs) + "/" + std::to_string(span.count)};
-        if (request.data_dir)
-            args.insert(args.end(), {"--data", request.data_dir});
+        const std::string name = "render worker " + std::to_string(k + 1);
         int frames[2];
         FILE* diagnostics = open_diagnostics();
         pid_t pid = -1;
-        bool started = diagnostics && pipe2(frames, O_CLOEXEC) == 0;
-        if (!started)
-            std::fprintf(stderr, "vornhal-capture: cannot start render worker %d: %s\n", k + 1,
+        const bool piped = diagnostics && pipe2(frames, O_CLOEXEC) == 0;
+        if (!piped)
+            std::fprintf(stderr, "vornhal-capture: cannot start %s: %s\n", name.c_str(),
                          std::strerror(errno));
-        started = started && start_child(args, -1, frames[1], fileno(diagnostics), pid);
-        if (started)
+        const bool started = piped && start_child(
+                                          name.c_str(),
+                                          [&request, &span, k, jobs] {
+                                              return render_share(request, span, k, jobs);
+                                          },
+                                          -1, frames[1], fileno(diagnostics), pid);
+        if (piped)
             close(frames[1]);
         if (!started) {
+            if (piped)
+                close(frames[0]);
             if (diagnostics)
                 std::fclose(diagnostics);
             stop_render_workers(true);
