@@ -10,7 +10,7 @@ all: build
 
 build:
 	bash scripts/install-deps.sh play test
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=ON -DVORNHAL_BENCH=ON
+	cmake --preset default -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
 run:

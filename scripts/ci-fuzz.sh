@@ -6,9 +6,9 @@ set -euo pipefail
 build=${1:-build-fuzz}
 seconds=${2:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root" # the presets are the source tree's; build directories are taken from here
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORNHAL_FUZZ=ON -DVORNHAL_TESTS=OFF -DVORNHAL_BENCH=OFF >/dev/null
+cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target vornhal-fuzz-png vornhal-fuzz-mp3
 
 status=0

@@ -10,6 +10,7 @@ set -euo pipefail
 asan_build=${1:-build-asan}
 tsan_build=${2:-build-tsan}
 root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root" # the presets are the source tree's; build directories are taken from here
 jobs=$(nproc)
 
 suppressions=$(mktemp)
@@ -63,15 +64,13 @@ printf 'called_from_lib:%s\n' swrast_dri.so libLLVM libgallium >"$tsan_suppressi
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$tsan_suppressions
 
 echo "== AddressSanitizer + UBSan: the whole suite but the long runs"
-cmake -S "$root" -B "$asan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORNHAL_SANITIZE=address,undefined -DVORNHAL_BENCH=OFF >/dev/null
+cmake --preset asan -B "$asan_build" >/dev/null
 cmake --build "$asan_build" -j "$jobs"
 LD_PRELOAD=$gl_preload ctest --test-dir "$asan_build" --output-on-failure -j "$jobs" \
     --timeout 600 -LE long
 
 echo "== ThreadSanitizer: the sound tests"
-cmake -S "$root" -B "$tsan_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORNHAL_SANITIZE=thread -DVORNHAL_BENCH=OFF >/dev/null
+cmake --preset tsan -B "$tsan_build" >/dev/null
 cmake --build "$tsan_build" -j "$jobs" --target vornhal-test-sound
 LD_PRELOAD=$gl_preload ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" \
     --timeout 600 -R '^sound\.' -LE sound-server # libpulse itself is not thread-clean to TSan

@@ -171,12 +171,9 @@ in_root() {
 
 # The README's first sh block: the play command, then the test command.
 read_readme_commands() {
-    mapfile -t readme_commands < <(awk '/^```sh$/ { inside = 1; next }
-        inside && /^```/ { exit } inside' "$root/root/vornhal/README.md")
-    ((${#readme_commands[@]} == 2)) || {
-        echo "the README's first sh block holds ${#readme_commands[@]} lines, not 2" >&2
-        return 1
-    }
+    local listed
+    listed=$(bash "$repo/scripts/readme-commands.sh" "$root/root/vornhal/README.md") || return 1
+    mapfile -t readme_commands <<<"$listed"
     printf '   play: %s\n   test: %s\n' "${readme_commands[@]}"
 }
 

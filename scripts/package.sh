@@ -18,10 +18,8 @@ export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 extra=-fstack-clash-protection
 [[ $(dpkg-architecture -qDEB_HOST_ARCH) == @(amd64|i386) ]] && extra+=" -fcf-protection"
 export DEB_CFLAGS_MAINT_APPEND=$extra DEB_CXXFLAGS_MAINT_APPEND=$extra
-eval "$(dpkg-buildflags --export=sh)"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
-    -DCMAKE_C_FLAGS="$CFLAGS $CPPFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS $CPPFLAGS" \
-    -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DVORNHAL_TESTS=OFF -DVORNHAL_BENCH=OFF >/dev/null
+eval "$(dpkg-buildflags --export=sh)" # read by the package preset
+cmake --preset package -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/vornhal_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

@@ -6,7 +6,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
 cd "$root"
 bash scripts/install-deps.sh play
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=OFF \
-    -DVORNHAL_BENCH=OFF >/dev/null
+cmake --preset play -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target vornhal
 exec "$build/src/shell/vornhal"

@@ -7,7 +7,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
 cd "$root"
 bash scripts/install-deps.sh play test
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNHAL_TESTS=ON \
-    -DVORNHAL_BENCH=ON >/dev/null
+cmake --preset default -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 exec bash scripts/run-tests.sh "$build"

@@ -2,14 +2,12 @@
 // --help and --version on standard output, anything else it cannot take on standard
 // error with the usage. No option changes what the show draws or plays.
 #include "shell/shell.h"
+#include "version.h"
 
 #include <getopt.h>
 
 #include <cstdio>
 
-#ifndef VORNHAL_VERSION
-#define VORNHAL_VERSION "unknown"
-#endif
 
 const char vornhal_usage[] =
     "usage: vornhal [-f | --fullscreen | -w | --window] [--data DIR]\n"

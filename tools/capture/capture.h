@@ -4,6 +4,8 @@
 // to the encoder or to picture files. Main thread only.
 #pragma once
 
+#include "output_file.h"
+
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -71,12 +73,6 @@ bool write_whole(int fd, const unsigned char* bytes, size_t size);
 // Full path of the executable `name` found on PATH; empty when there is none.
 std::string find_on_path(const char* name);
 
-// Files appear under their final names only once complete: they are written under a
-// unique temporary name beside it (so the rename cannot cross devices), then published
-// with the permissions a plainly created file would have. False with errno set.
-bool make_temporary(const std::string& final_path, const char* suffix, std::string& temp_path);
-bool publish(const std::string& temp_path, const std::string& final_path);
-
 // --- Rendering (render.cpp) -------------------------------------------------------------
 
 // Starts the workers for the span, one per job: worker k renders frames k, k + jobs, ...
@@ -91,10 +87,6 @@ bool receive_frame(int64_t index, std::vector<unsigned char>& rgb);
 bool stop_render_workers(bool abandon);
 // CPUs this process may run on; at least 1.
 int usable_cores();
-
-// Writes width x height RGB pixels, top row first, as a PNG through a temporary file.
-// One line to standard error and false on failure.
-bool write_rgb_png(const std::string& path, const unsigned char* rgb, int width, int height);
 
 // --- Encoding (encoder.cpp) -------------------------------------------------------------
 

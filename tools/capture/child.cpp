@@ -1,6 +1,5 @@
-// What the capture needs of the system to run children and write files safely: one way
-// to start a child, reap it and say how it ended, and one way to write a file that
-// appears only once it is complete.
+// What the capture needs of the system to run children: one way to start a child, reap
+// it and say how it ended, and its pipes and diagnostics.
 #include "capture.h"
 
 #include <cerrno>
@@ -157,23 +156,4 @@ std::string find_on_path(const char* name) {
         start = end + 1;
     }
     return {};
-}
-
-bool make_temporary(const std::string& final_path, const char* suffix, std::string& temp_path) {
-    // "./" keeps a name such as "-" from reading as an option to ffmpeg.
-    std::string name = (final_path[0] == '/' ? "" : "./") + final_path + ".partial-XXXXXX" + suffix;
-    const int fd = mkstemps(name.data(), static_cast<int>(std::strlen(suffix)));
-    if (fd < 0)
-        return false;
-    close(fd);
-    temp_path = name;
-    return true;
-}
-
-bool publish(const std::string& temp_path, const std::string& final_path) {
-    // mkstemp makes files private; a finished one gets what the umask allows.
-    const mode_t mask = umask(0);
-    umask(mask);
-    return chmod(temp_path.c_str(), 0666 & ~mask) == 0 &&
-           std::rename(temp_path.c_str(), final_path.c_str()) == 0;
 }

@@ -125,8 +125,8 @@ std::string frame_file_name(int64_t index) {
 
 bool write_frame_png(const capture_request& request, int64_t index,
                      const std::vector<unsigned char>& rgb) {
-    return write_rgb_png(relay.frames_dir + "/" + frame_file_name(index), rgb.data(),
-                         request.width_px, request.height_px);
+    return write_png("vornhal-capture", relay.frames_dir + "/" + frame_file_name(index),
+                     rgb.data(), request.width_px, request.height_px, 3);
 }
 
 // Renders and encodes into video_path. False when anything failed (said).
@@ -172,7 +172,8 @@ int run_frame_command(const capture_request& request) {
     const bool rendered = start_span(one, span) && receive_frame(0, rgb);
     if (!stop_render_workers(!rendered) || !rendered)
         return failure_status();
-    return write_rgb_png(request.output, rgb.data(), request.width_px, request.height_px)
+    return write_png("vornhal-capture", request.output, rgb.data(), request.width_px,
+                     request.height_px, 3)
                ? 0
                : exit_failed;
 }

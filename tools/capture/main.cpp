@@ -4,17 +4,15 @@
 
 #include "platform/host.h"
 #include "scene/scene.h"
+#include "version.h"
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <getopt.h>
 
-#ifndef VORNHAL_VERSION
-#define VORNHAL_VERSION "unknown"
-#endif
 
 static const char usage[] =
     "usage: vornhal-capture frame MS OUT.png [--size WxH] [--data DIR]\n"

@@ -10,13 +10,10 @@
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
-#include <SDL.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <png.h>
-#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -169,55 +166,5 @@ bool stop_render_workers(bool abandon) {
         std::fclose(worker.diagnostics);
     }
     pool.workers.clear();
-    return ok;
-}
-
-// Encodes into an open file. libpng reports errors by longjmp, so nothing here may
-// need destruction.
-static bool encode_png(FILE* file, const unsigned char* rgb, int width, int height) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < height; ++y)
-        png_write_row(png, rgb + static_cast<size_t>(y) * width * 3);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-bool write_rgb_png(const std::string& path, const unsigned char* rgb, int width, int height) {
-    // The first failure's reason is the one told: later clean-up calls may set errno too.
-    std::string temp_path;
-    int error = 0;
-    FILE* file =
-        make_temporary(path, ".png", temp_path) ? std::fopen(temp_path.c_str(), "wb") : nullptr;
-    if (!file)
-        error = errno;
-    errno = 0;
-    bool ok = file && encode_png(file, rgb, width, height) && std::fflush(file) == 0 &&
-              fsync(fileno(file)) == 0;
-    if (file && !ok)
-        error = errno ? errno : EIO;
-    if (file && std::fclose(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && !publish(temp_path, path)) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        std::fprintf(stderr, "vornhal-capture: cannot write %s: %s\n", path.c_str(),
-                     std::strerror(error));
-        if (!temp_path.empty())
-            unlink(temp_path.c_str());
-    }
     return ok;
 }

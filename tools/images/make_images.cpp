@@ -6,11 +6,10 @@
 // rows 0.41-0.59 of the background's height and 0.36-0.64 of the overlays', so that is
 // where the detail goes. The glow turns anything brighter than half into white bloom:
 // the background stays dark to mid, with a few bright accents.
-#include <png.h>
+#include "output_file.h"
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -274,44 +273,10 @@ picture paint_streaks() {
     return p;
 }
 
-// libpng's writing, with no C++ objects alive across its setjmp.
-bool write_png_rows(png_structp png, png_infop info, FILE* file, const picture& p,
-                    png_bytepp rows) {
-    if (setjmp(png_jmpbuf(png))) {
-        return false;
-    }
-    png_init_io(png, file);
-    png_set_compression_level(png, 9);
-    png_set_IHDR(png, info, uint32_t(p.width), uint32_t(p.height), 8,
-                 p.components == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_write_image(png, rows);
-    png_write_end(png, nullptr);
-    return true;
-}
-
 bool write_picture(const std::string& path, const picture& p) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::perror(path.c_str());
-        return false;
-    }
-    std::vector<png_bytep> rows(p.height);
-    for (int y = 0; y < p.height; ++y) {
-        rows[y] = const_cast<png_bytep>(&p.bytes[size_t(y) * p.width * p.components]);
-    }
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    const bool written = info && write_png_rows(png, info, file, p, rows.data());
-    png_destroy_write_struct(&png, &info);
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::fprintf(stderr, "%s: could not be written\n", path.c_str());
-        std::remove(path.c_str());
-        return false;
-    }
-    return true;
+    constexpr int smallest = 9; // the committed files are as small as zlib makes them
+    return write_png("vornhal-make-images", path, p.bytes.data(), p.width, p.height,
+                     p.components, smallest);
 }
 
 } // namespace

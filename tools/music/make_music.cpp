@@ -6,6 +6,7 @@
 // Everything is computed from fixed numbers and a fixed noise seed, so every run
 // writes the same file.
 #include "mp3_encode.h"
+#include "output_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -514,17 +515,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "vornhal-make-music: the MP3 encoder refused its settings\n");
         return 1;
     }
-    FILE* out = fopen(argv[1], "wb");
-    if (!out || fwrite(mp3.data(), 1, mp3.size(), out) != mp3.size()) {
-        fprintf(stderr, "vornhal-make-music: cannot write %s\n", argv[1]);
-        if (out)
-            fclose(out);
+    if (!write_file("vornhal-make-music", argv[1], ".mp3", [&mp3](FILE* out) {
+            return fwrite(mp3.data(), 1, mp3.size(), out) == mp3.size();
+        }))
         return 1;
-    }
-    if (fclose(out) != 0) {
-        fprintf(stderr, "vornhal-make-music: cannot write %s\n", argv[1]);
-        return 1;
-    }
     printf("%s: %.1f s, %zu bytes\n", argv[1], length_s, mp3.size());
     return 0;
 }
