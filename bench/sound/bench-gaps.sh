@@ -25,7 +25,7 @@ for server in "${servers[@]}"; do
     fi
     sleep 2
     printf '%-16s ' "$server:"
-    bash "$here/../../tests/lib/with-sound-server.sh" "$server" "$build/bench/sound/vornhal-bench-sound" \
+    bash "$here/../../scripts/with-sound-server.sh" "$server" "$build/bench/sound/vornhal-bench-sound" \
         --heard "$seconds" 2>&1 | grep -E '^heard:|vornhal:' | paste -sd' '
     # A loop in the background ignores SIGINT; the capture takes either.
     kill -TERM "${load[@]}" 2>/dev/null

@@ -273,7 +273,7 @@ static void report_heard(const std::vector<unsigned char>& mp3, long offset, dou
     std::this_thread::sleep_for(milliseconds(500)); // what the recorder still holds
     FILE* recording = recording_path ? fopen(recording_path, "rb") : nullptr;
     if (!recording) {
-        printf("heard:  no recording (run under tests/lib/with-sound-server.sh)\n");
+        printf("heard:  no recording (run under scripts/with-sound-server.sh)\n");
         return;
     }
     fseek(recording, offset, SEEK_SET);

@@ -10,7 +10,7 @@
 # Usage: server_faults.sh PROBE SOURCE_DIR pulseaudio|pipewire|pipewire-native
 set -uo pipefail
 probe=$1 source_dir=$2 kind=$3
-source "$source_dir/tests/lib/sound-server.sh"
+source "$source_dir/scripts/sound-server.sh"
 work=$sound_runtime/probe
 mkdir -p "$work" && mkfifo "$work/keys"
 probe_pid=""
