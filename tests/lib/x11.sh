@@ -47,10 +47,10 @@ x11_launch() {
 
 x11_windows() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\":" | awk '{print $1}'; }
 
-# Prints the id of a window titled $1 other than $2, waiting up to $3 seconds (10) while
-# the program runs.
+# Prints the id of a window titled $1 other than $2, waiting while the program runs, up
+# to $3 seconds (30: only a hung program takes that long).
 x11_wait() {
-    for _ in $(seq $((${3:-10} * 20))); do
+    for _ in $(seq $((${3:-30} * 20))); do
         x11_windows "$1" | grep -v -x -F "${2:-none}" | grep -m1 . && return 0
         kill -0 "$x11_demo" 2>/dev/null || return 1
         sleep 0.05
@@ -58,7 +58,25 @@ x11_wait() {
     return 1
 }
 
-x11_press() { xdotool windowfocus "$1" 2>/dev/null; xdotool mousemove --window "$1" 20 20 key "$2"; }
+# Presses $2 on window $1 and waits for what every key pressed here does: the window goes
+# (a question answered, the window reopened by F1, the show ended). The next dialog may
+# come back under the same id, so a changed title counts as gone too. A key that came
+# before the server gave the window the keyboard is lost, so it is pressed again every
+# 3 s while the window stays; 30 s on, the test fails.
+x11_press() {
+    local before
+    before=$(x11_title "$1")
+    for _ in $(seq 10); do
+        xdotool windowfocus "$1" 2>/dev/null
+        xdotool mousemove --window "$1" 20 20 key "$2" 2>/dev/null
+        for _ in $(seq 60); do
+            [[ $(x11_title "$1") == "$before" ]] || return 0
+            sleep 0.05
+        done
+    done
+    x11_fail "$2 pressed on window $1, still there 30 s on"
+}
+x11_title() { xwininfo -id "$1" 2>/dev/null | sed -n 's/^xwininfo: Window id: [^ ]* //p'; }
 
 # "X,Y,WxH": the window's place on the screen and its client size.
 x11_geometry() {
@@ -71,9 +89,10 @@ x11_lit_pixels() {
     ffmpeg -nostdin -v error "$@" -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null | tr -d '\000' | wc -c
 }
 
-# Waits up to 10 s for the program to end, and fails unless its status is $1.
+# Waits for the program to end (30 s at most: only a hung one takes that long), and fails
+# unless its status is $1.
 x11_expect_exit() {
-    for _ in $(seq 200); do
+    for _ in $(seq 600); do
         kill -0 "$x11_demo" 2>/dev/null && sleep 0.05 && continue
         wait "$x11_demo"
         local status=$?
@@ -81,7 +100,7 @@ x11_expect_exit() {
         [[ $status == "$1" ]] && return 0
         x11_fail "exit status $status, not $1"
     done
-    x11_fail "still running 10 s on"
+    x11_fail "still running 30 s on"
 }
 
 # A Wayland desktop in the X server: weston on its x11 backend (its headless one has no

@@ -32,15 +32,28 @@ fills_screen() {
     x11_fail "$1: $problem"
 }
 
+# Frames the program has presented so far: its surface commits in the protocol trace.
+commits() { grep -c '\.commit()' "$x11_work/out"; }
+# Waits while the program runs until it has presented 5 frames more than $1.
+frames_after() {
+    for _ in $(seq 600); do
+        (($(commits) >= $1 + 5)) && return 0
+        kill -0 "$x11_demo" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+
 case $1 in
 native | mutter) # Framed, F1 to fullscreen and back, Escape: the show goes on throughout.
     if [[ $1 == mutter ]]; then x11_start_mutter; else x11_start_weston; fi
     x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=wayland WAYLAND_DEBUG=client \
         "$vornhal" --window
-    toggles=0
+    toggles=0 drawn=0
     for key in F1 F1 Escape; do
-        sleep 2
-        kill -0 "$x11_demo" 2>/dev/null || break
+        # The window is up and the show goes on (after a toggle too) before each key.
+        frames_after "$drawn" || break
+        drawn=$(commits)
         # The compositor gives the keyboard to the window under a click; mutter's X
         # window takes keys only once it has the X focus itself. weston follows the X
         # pointer by its motion alone, so it goes to a corner first, then to the centre.
@@ -63,7 +76,7 @@ xwayland) # Yes to the question: fullscreen fills the screen; F1; Escape.
     [[ -n $xwayland ]] || x11_fail "no XWayland: $(tail -5 "$x11_work/weston.log")"
     export DISPLAY=$xwayland
     x11_launch "$run_dir" env -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy "$vornhal"
-    box=$(x11_wait "Start FullScreen?" none 20) || x11_fail "no fullscreen question"
+    box=$(x11_wait "Start FullScreen?") || x11_fail "no fullscreen question"
     x11_press "$box" Return
     win=$(x11_wait Vornhal) || x11_fail "no window"
     fills_screen "XWayland fullscreen"
