@@ -88,6 +88,16 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
     };
     constexpr int max_fps = 1000;
     constexpr int max_jobs = 256;
+    // The options that take a whole number, and its range.
+    const struct {
+        int code;
+        const char* name;
+        long low, high;
+        int* value;
+    } numbers[] = {{fps, "--fps", 1, max_fps, &request.fps},
+                   {from, "--from", 0, INT_MAX, &request.from_ms},
+                   {to, "--to", 1, INT_MAX, &request.to_ms},
+                   {jobs, "--jobs", 1, max_jobs, &request.jobs}};
     request.width_px = screen_width;
     request.height_px = screen_height;
     std::vector<const char*> operands;
@@ -109,16 +119,12 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
                        ? 0
                        : exit_failed;
         case fps:
-            ok = parse_number("--fps", optarg, 1, max_fps, request.fps);
-            break;
         case from:
-            ok = parse_number("--from", optarg, 0, INT_MAX, request.from_ms);
-            break;
         case to:
-            ok = parse_number("--to", optarg, 1, INT_MAX, request.to_ms);
-            break;
         case jobs:
-            ok = parse_number("--jobs", optarg, 1, max_jobs, request.jobs);
+            for (const auto& number : numbers)
+                if (number.code == code)
+                    ok = parse_number(number.name, optarg, number.low, number.high, *number.value);
             break;
         case size:
             ok = parse_size(optarg, request);
