@@ -8,7 +8,6 @@
 
 #include <cstdio>
 
-
 const char vornhal_usage[] =
     "usage: vornhal [-f | --fullscreen | -w | --window] [--data DIR]\n"
     "       vornhal -h | --help | -V | --version\n"

@@ -49,10 +49,10 @@ void take_key_event(key_state& keys, const platform_event& event);
 
 // What a pass does once its frame is drawn.
 struct pass_actions {
-    bool end;        // Escape, or the show is over: the frame is not presented
-    int seek_count;  // M and N: where the clock moves, forward first
+    bool end;       // Escape, or the show is over: the frame is not presented
+    int seek_count; // M and N: where the clock moves, forward first
     int seek_ms[2];
-    bool toggle;     // F1: reopen the window in the other mode
+    bool toggle; // F1: reopen the window in the other mode
 };
 // The keys' part of a pass whose frame showed the show over or not, the clock reading
 // clock_ms on it: Escape or the end ends the show, M and N held or tapped seek 400 ms

@@ -32,7 +32,8 @@ window_opened open_gl_window(const char* title, int width, int height, int bits,
 
     // Without the mode, a show whose user is there is asked, as it always was; one
     // started fullscreen in advance (a kiosk, a party screen) takes the desktop's mode.
-    if (window_fullscreen && !platform_switch_display_mode(width, height, bits) && ask_without_mode) {
+    if (window_fullscreen && !platform_switch_display_mode(width, height, bits) &&
+        ask_without_mode) {
         const dialog_answer answer =
             platform_ask_yes_no("Oxlu",
                                 "The Requested Fullscreen Mode Is Not Supported By\n"

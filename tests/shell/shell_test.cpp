@@ -251,8 +251,8 @@ TEST(shell, key_step) {
                                 : rest == "f1"    ? key_f1
                                 : rest.size() > 1 ? std::stoi(rest)
                                                   : rest[0];
-                take_key_event(
-                    keys, {word[0] == '+' ? event_kind::key_down : event_kind::key_up, key});
+                take_key_event(keys,
+                               {word[0] == '+' ? event_kind::key_down : event_kind::key_up, key});
             }
             const pass_actions done = step_keys(keys, over, c.clock_ms);
             std::string pass = done.end ? "end" : done.toggle ? "toggle" : "";

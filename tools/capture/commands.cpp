@@ -125,8 +125,8 @@ std::string frame_file_name(int64_t index) {
 
 bool write_frame_png(const capture_request& request, int64_t index,
                      const std::vector<unsigned char>& rgb) {
-    return write_png("vornhal-capture", relay.frames_dir + "/" + frame_file_name(index),
-                     rgb.data(), request.width_px, request.height_px, 3);
+    return write_png("vornhal-capture", relay.frames_dir + "/" + frame_file_name(index), rgb.data(),
+                     request.width_px, request.height_px, 3);
 }
 
 // Renders and encodes into video_path. False when anything failed (said).

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <getopt.h>
 
-
 static const char usage[] =
     "usage: vornhal-capture frame MS OUT.png [--size WxH] [--data DIR]\n"
     "       vornhal-capture video OUT.mp4 [OPTIONS]\n"
@@ -74,6 +73,7 @@ static bool parse_size(const char* text, capture_request& request) {
 // Reads the whole command line into request. Returns -1 to go on, else the exit status.
 static int parse_command_line(int argc, char** argv, capture_request& request) {
     enum { fps = 1000, from, to, jobs, size, data, null };
+    // clang-format off
     static const option table[] = {
         {"fps", required_argument, nullptr, fps},
         {"from", required_argument, nullptr, from},
@@ -86,6 +86,7 @@ static int parse_command_line(int argc, char** argv, capture_request& request) {
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
+    // clang-format on
     constexpr int max_fps = 1000;
     constexpr int max_jobs = 256;
     // The options that take a whole number, and its range.

@@ -81,8 +81,8 @@ static bool encode_png(FILE* file, const unsigned char* pixels, int width, int h
     return true;
 }
 
-bool write_png(const char* program, const std::string& path, const unsigned char* pixels,
-               int width, int height, int components, int compression_level) {
+bool write_png(const char* program, const std::string& path, const unsigned char* pixels, int width,
+               int height, int components, int compression_level) {
     return write_file(program, path, ".png", [&](FILE* file) {
         return encode_png(file, pixels, width, height, components, compression_level);
     });

@@ -22,5 +22,5 @@ bool write_file(const char* program, const std::string& path, const char* suffix
 
 // Writes width x height pixels of components bytes each (3: RGB, 4: RGBA), top row
 // first, as a PNG through write_file; compression_level 0 to 9, or -1 for zlib's own.
-bool write_png(const char* program, const std::string& path, const unsigned char* pixels,
-               int width, int height, int components, int compression_level = -1);
+bool write_png(const char* program, const std::string& path, const unsigned char* pixels, int width,
+               int height, int components, int compression_level = -1);

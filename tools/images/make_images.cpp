@@ -275,8 +275,8 @@ picture paint_streaks() {
 
 bool write_picture(const std::string& path, const picture& p) {
     constexpr int smallest = 9; // the committed files are as small as zlib makes them
-    return write_png("vornhal-make-images", path, p.bytes.data(), p.width, p.height,
-                     p.components, smallest);
+    return write_png("vornhal-make-images", path, p.bytes.data(), p.width, p.height, p.components,
+                     smallest);
 }
 
 } // namespace
