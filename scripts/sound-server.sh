@@ -38,6 +38,8 @@ sound_server_kill() {
     kill -9 "${sound_pids[@]}" "$sound_recorder" 2>/dev/null
     wait "${sound_pids[@]}" "$sound_recorder" 2>/dev/null
     sound_pids=() sound_recorder=""
+    # A killed PipeWire leaves its socket behind: the next start must wait for its own.
+    rm -f "$XDG_RUNTIME_DIR/pipewire-0"
 }
 
 sound_server_start() {
@@ -68,7 +70,8 @@ sound_server_start() {
         echo 'bluez_monitor.enabled = false' >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-vornhal.lua"
         pipewire >>"$log" 2>&1 &
         sound_pids=($!)
-        for _ in $(seq 50); do [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break; sleep 0.05; done
+        # Its clients need it listening; 10 s is a ceiling for a hang.
+        for _ in $(seq 200); do [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break; sleep 0.05; done
         wireplumber >>"$log" 2>&1 &
         sound_pids+=($!)
         pipewire-pulse >>"$log" 2>&1 &
@@ -85,7 +88,7 @@ sound_server_start() {
 
 sound_server_add_sink() {
     local log=$sound_runtime/server.log
-    for _ in $(seq 20); do # pipewire-pulse answers a moment before it can make nodes
+    for _ in $(seq 100); do # pipewire-pulse answers a moment before it can make nodes
         pactl load-module module-null-sink sink_name=vornhal rate=44100 channels=2 >/dev/null \
             2>&1 && break
         sleep 0.1

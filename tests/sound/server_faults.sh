@@ -71,9 +71,9 @@ sleep 2.5
     $(grep -c "the sound was lost" "$work/said") -le $(($(grep -c "the sound is back" "$work/said") + 1)) ]] ||
     fail "not one line on the lost sound"
 
-sound_server_start "$kind" nosink || exit 1
+sound_server_start "$kind" nosink || fail "the server did not start again"
 sleep 1
-sound_server_add_sink || exit 1
+sound_server_add_sink || fail "the server took no sink after its restart"
 from=$(wc -l <"$work/clock") since=$(recorded_frames)
 for _ in $(seq 100); do (($(grep -c "the sound is back" "$work/said") > back_before)) && break; sleep 0.1; done
 (($(grep -c "the sound is back" "$work/said") > back_before)) || fail "the sound never came back"
