@@ -146,6 +146,12 @@ void push_ortho_640x480() {
     glLoadIdentity();
 }
 
+row_band letterbox_lit_rows() {
+    constexpr double row_scale = screen_height / static_cast<double>(letterbox_canvas_height);
+    return {static_cast<int>(std::floor(letterbox_top_band_bottom * row_scale)),
+            static_cast<int>(std::ceil(letterbox_bottom_band_top * row_scale))};
+}
+
 void draw_letterbox() {
     // Expects: no texturing, blending off, depth test on, modelview selected, full viewport.
     // Leaves: colour opaque white (the next frame's background), both matrices as found.

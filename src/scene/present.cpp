@@ -96,12 +96,10 @@ void create_render_target() {
 }
 
 present_rows lit_present_rows(int y, int height_px) {
-    // The lit rows on the render target, widened by the filter's reach; the letterbox
-    // is symmetric, so which way the canvas runs does not matter.
-    constexpr double row_scale = screen_height / static_cast<double>(letterbox_canvas_height);
+    // The lit rows on the render target, widened by the filter's reach.
     constexpr int filter_margin = 2;
-    const int lit_first = static_cast<int>(std::floor(letterbox_top_band_bottom * row_scale));
-    const int lit_end = static_cast<int>(std::ceil(letterbox_bottom_band_top * row_scale));
+    const row_band lit = letterbox_lit_rows();
+    const int lit_first = lit.first, lit_end = lit.end;
     // Picture row r lands on drawable row y + r * height_px / screen_height: a whole row
     // when r is a multiple of step.
     const int step = screen_height / std::gcd(screen_height, std::max(height_px, 1));

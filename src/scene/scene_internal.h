@@ -29,18 +29,44 @@ void push_ortho_640x480();
 // (said once on standard error) frames go straight to the window, unscaled.
 void create_render_target();
 
-// Glow post-process and its two copy textures.
+// Rows [first, end) of a picture, bottom row first as GL counts them.
+struct row_band {
+    int first, end;
+};
+constexpr row_band whole_frame_rows = {0, screen_height};
+
+// Glow post-process and its two copy textures. The glow works only on the rows that can
+// reach visible (glow_reach); the frame outside them is left as the glow found it.
 extern GLuint blur_full_texture;
 extern GLuint blur_half_texture;
 void create_blur_targets();
 void draw_screen_quad(int width, int height, int offset_s, int offset_t);
-void apply_glow(float radius, float multiply_passes, float strength, float gain);
+void apply_glow(float radius, float multiply_passes, float strength, float gain,
+                row_band visible = whole_frame_rows);
+
+// The rows each step of a glow of blur_steps one-texel steps works on, so that the rows
+// of visible come out exactly as a glow over the whole frame gives them. Pure.
+struct glow_rows {
+    row_band frame;   // full size: what the layers draw and the glow saves and reduces
+    row_band bright;  // half size: the bright pass and its copy, which the blur along x reads
+    row_band across;  // half size: the blur along x and its copy, which the blur along y reads
+    row_band blurred; // half size: the blur along y and its copy, which the composite enlarges
+    row_band visible; // full size: the composite
+};
+glow_rows glow_reach(int blur_steps, row_band visible);
+
+// Draws the frame as draw_frame does, working only on the rows that can reach visible:
+// the letterbox's lit rows for the show, every row for a reference of the whole work.
+bool draw_frame_rows(row_band visible);
 
 // The letterbox, on the 640 x 480 canvas that push_ortho_640x480 sets: black from the
 // top edge down to top_band_bottom and from bottom_band_top to the bottom edge.
 constexpr float letterbox_canvas_height = 480.0f;
 constexpr float letterbox_top_band_bottom = 180.0f;
 constexpr float letterbox_bottom_band_top = 300.0f;
+// The rows of the render size that the letterbox leaves lit; it is symmetric, so which
+// way the canvas runs does not matter.
+row_band letterbox_lit_rows();
 
 // Rows of the picture, and the drawable rows they land on, bottom row first: picture
 // rows [picture_first, picture_end) fill drawable rows [drawable_first, drawable_end).

@@ -55,19 +55,32 @@ void set_perspective_view(int width, int height) {
 }
 
 bool draw_frame() {
+    return draw_frame_rows(letterbox_lit_rows());
+}
+
+bool draw_frame_rows(row_band visible) {
+    constexpr float glow_radius = 3.0f;
+    constexpr float glow_multiply_passes = 1.0f;
+    constexpr float glow_strength = 5.0f;
+    constexpr float glow_gain = 1.0f;
+    // The layers only where the glow reads them: the letterbox, drawn over the whole
+    // frame last, hides every other row, whatever an earlier frame or a fresh drawable
+    // left there. The clear stays whole, since the letterbox is depth-tested too (and a
+    // GL clears a whole buffer fastest).
+    const row_band drawn = glow_reach(static_cast<int>(glow_radius), visible).frame;
+
     sample_demo_clock();
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, drawn.first, screen_width, drawn.end - drawn.first);
 
     draw_background();
     draw_bars();
     draw_fg_overlay();
     draw_scroll_overlay();
 
-    constexpr float glow_radius = 3.0f;
-    constexpr float glow_multiply_passes = 1.0f;
-    constexpr float glow_strength = 5.0f;
-    constexpr float glow_gain = 1.0f;
-    apply_glow(glow_radius, glow_multiply_passes, glow_strength, glow_gain);
+    // Leaves the scissor test off, so the letterbox covers the whole frame.
+    apply_glow(glow_radius, glow_multiply_passes, glow_strength, glow_gain, visible);
 
     draw_letterbox();
 

@@ -142,7 +142,22 @@ plane reference_glow(const plane& frame, const glow_case& passes) {
     return out;
 }
 
-TEST_F(SceneTest, GlowMatchesTheCpuReferenceOnARealFrame) {
+// Every row outside `keep` of the frame and of both glow textures made bright orange,
+// as stale rows of another picture would be.
+void scramble_rows_outside(row_band keep) {
+    glClearColor(1.0f, 0.5f, 0.25f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    for (GLuint texture : {blur_full_texture, blur_half_texture}) {
+        const int scale = texture == blur_full_texture ? 1 : 2;
+        glBindTexture(GL_TEXTURE_RECTANGLE_ARB, texture);
+        glCopyTexSubImage2D(GL_TEXTURE_RECTANGLE_ARB, 0, 0, 0, 0, 0, 800 / scale, 600 / scale);
+    }
+    glClearColor(0.0f, 0.0f, 0.0f, 0.5f);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(0, keep.first, 800, keep.end - keep.first);
+}
+
+TEST_F(SceneTest, GlowMatchesTheCpuReferenceAndNeedsOnlyItsReach) {
     // Hard edges, fine detail and every level: a gradient with a checker under the
     // black bars and both overlays.
     std::vector<uint8_t> texels;
@@ -158,23 +173,48 @@ TEST_F(SceneTest, GlowMatchesTheCpuReferenceOnARealFrame) {
         {0.5f, 1.0f, 5.0f, 1.0f, 0, 1, 1.0 / 2.0, 5}, // only the unshifted tap
         {3.5f, 1.0f, 5.0f, 1.0f, 3, 1, 1.0 / 8.0, 5}, // 7 taps of 1/8
         {3.0f, 0.9f, 5.0f, 1.0f, 3, 0, 1.0 / 7.0, 5}, // no multiply
-        {3.0f, 1.0f, 1.0f, 1.0f, 3, 1, 1.0 / 7.0, 1}, {3.0f, 1.0f, 1.5f, 1.0f, 3, 1, 1.0 / 7.0, 2},
+        {3.0f, 1.0f, 1.0f, 1.0f, 3, 1, 1.0 / 7.0, 1},  {3.0f, 1.0f, 1.5f, 1.0f, 3, 1, 1.0 / 7.0, 2},
+        {6.0f, 1.0f, 5.0f, 1.0f, 6, 1, 1.0 / 13.0, 5}, // a wider reach
     };
+    // The letterbox's strip, and bands against either edge, where reads clamp.
+    const row_band visible_bands[] = {letterbox_lit_rows(), {0, 37}, {571, 600}};
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         draw_layers_at(60000, {draw_background, draw_bars, draw_fg_overlay, draw_scroll_overlay});
         const plane frame[3] = {read_plane(0), read_plane(1), read_plane(2)};
         apply_glow(c.radius, c.multiply_passes, c.strength, c.gain);
         double worst = 0, off_by_more_than_one = 0;
+        plane glowed[3];
         for (int ch = 0; ch < 3; ++ch) {
-            const plane expected = reference_glow(frame[ch], c), glowed = read_plane(ch);
-            for (size_t i = 0; i < glowed.v.size(); ++i) {
-                worst = std::max(worst, std::fabs(glowed.v[i] - expected.v[i]));
-                off_by_more_than_one += std::fabs(glowed.v[i] - expected.v[i]) > 1;
+            const plane expected = reference_glow(frame[ch], c);
+            glowed[ch] = read_plane(ch);
+            for (size_t i = 0; i < glowed[ch].v.size(); ++i) {
+                worst = std::max(worst, std::fabs(glowed[ch].v[i] - expected.v[i]));
+                off_by_more_than_one += std::fabs(glowed[ch].v[i] - expected.v[i]) > 1;
             }
         }
         EXPECT_LE(worst, glow_levels_per_layer * c.layers);
         EXPECT_LT(off_by_more_than_one, glow_pixels_off_by_more);
+
+        // Drawn only on the rows its reach names, over stale rows everywhere else, the
+        // glow gives the visible rows the very same bytes; and it reaches no further
+        // than its taps, the 2:1 steps and a texel of filter each way can.
+        for (const row_band visible : visible_bands) {
+            const glow_rows reach = glow_reach(c.steps, visible);
+            EXPECT_GE(reach.frame.first, visible.first - 2 * (c.steps + 6));
+            EXPECT_LE(reach.frame.end, visible.end + 2 * (c.steps + 6));
+            scramble_rows_outside(reach.frame);
+            draw_layers_at(60000,
+                           {draw_background, draw_bars, draw_fg_overlay, draw_scroll_overlay});
+            apply_glow(c.radius, c.multiply_passes, c.strength, c.gain, visible);
+            int differing = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const plane banded = read_plane(ch);
+                for (int i = visible.first * 800; i < visible.end * 800; ++i)
+                    differing += banded.v[i] != glowed[ch].v[i];
+            }
+            EXPECT_EQ(differing, 0) << "rows " << visible.first << " to " << visible.end;
+        }
     }
 }
 
@@ -292,6 +332,49 @@ TEST_F(SceneTest, PresentingFiltersTheLitRowsAsAWholeBlitWould) {
     glBindFramebuffer(GL_FRAMEBUFFER, picture);
     SDL_GL_MakeCurrent(scene_window, context);
     SDL_DestroyWindow(large);
+}
+
+// The show's frames, drawn only where they can be seen, against the whole frame drawn
+// as the prescribed steps draw it: at the edges of the show, through a seek back, onto
+// a drawable of another size and back (its render target fresh, then stale), and on a
+// context made anew, as F1 makes one.
+TEST_F(SceneTest, FramesDrawnOnlyWhereSeenAreTheWholeFramesBytes) {
+    SDL_Window* scene_window = SDL_GL_GetCurrentWindow();
+    SDL_GLContext scene_context = SDL_GL_GetCurrentContext();
+    SDL_Window* larger =
+        SDL_CreateWindow("", 0, 0, 1024, 768, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
+    SDL_GLContext remade = SDL_GL_CreateContext(scene_window);
+    ASSERT_TRUE(larger && remade) << SDL_GetError();
+    // At 200 ms the streaks wrap; 1000 after 141999 is a seek back.
+    const struct {
+        int ms;
+        bool larger, remade;
+    } frames[] = {{0, 0, 0},     {200, 0, 0},   {141999, 1, 0}, {1000, 1, 0},
+                  {55000, 0, 0}, {77777, 0, 1}, {123456, 1, 1}};
+    auto present_at = [&](const auto& f, row_band visible) {
+        SDL_Window* onto = f.larger ? larger : scene_window;
+        SDL_GL_MakeCurrent(onto, f.remade ? remade : scene_context);
+        if (f.remade && visible.first != 0 && !f.larger)
+            setup_scene(); // the first frame on the new context
+        int w = 0, h = 0;
+        SDL_GL_GetDrawableSize(onto, &w, &h);
+        hold_demo_clock(f.ms);
+        aim_frame(w, h);
+        draw_frame_rows(visible);
+        present_frame(w, h);
+        std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
+        read_presented_frame(w, h, rgb.data());
+        return rgb;
+    };
+    std::vector<std::vector<uint8_t>> seen;
+    for (const auto& f : frames)
+        seen.push_back(present_at(f, letterbox_lit_rows()));
+    for (size_t i = 0; i < std::size(frames); ++i)
+        EXPECT_TRUE(present_at(frames[i], whole_frame_rows) == seen[i]) << frames[i].ms << " ms";
+
+    SDL_GL_MakeCurrent(scene_window, scene_context);
+    SDL_GL_DeleteContext(remade);
+    SDL_DestroyWindow(larger);
 }
 
 } // namespace
