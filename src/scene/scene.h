@@ -12,8 +12,9 @@ constexpr int screen_width = 800;
 constexpr int screen_height = 600;
 
 // Prepares a freshly created context: the render target, the fixed view of the render
-// size, fixed state, textures, soundtrack, blur targets. Never fails: a missing image
-// leaves its layer untextured, missing music a silent clock.
+// size, fixed state, textures, blur targets, a first frame drawn unseen, soundtrack.
+// Never fails: a missing image leaves its layer untextured, missing music a silent
+// clock.
 void setup_scene();
 
 // Samples the demo clock and draws one complete picture into the render target (not

@@ -35,8 +35,12 @@ void setup_scene() {
     fg_texture = load_scene_texture("fg.png");
     scroll_texture = load_scene_texture("trelm.png");
 
-    start_soundtrack();
+    // The first frame is drawn (and the GL's pipeline built) before the music starts:
+    // a software GL takes far longer over its first frame than over the next, and the
+    // first note would be heard before the first picture.
     create_blur_targets();
+    draw_frame();
+    start_soundtrack();
 }
 
 void set_perspective_view(int width, int height) {

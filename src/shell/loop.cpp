@@ -6,6 +6,11 @@
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 namespace {
 
 struct loop_state {
@@ -14,6 +19,7 @@ struct loop_state {
     bool close_asked; // written by take_window_event; the loop ends before its next pass
     bool kiosk;       // started fullscreen in advance: nobody is asked; written by run_demo
     bool fullscreen;  // the mode of the window open now; written by open_demo_window
+    FILE* frame_log;  // VORNHAL_FRAME_LOG, or null; opened and closed by run_demo
 };
 loop_state loop;
 
@@ -60,6 +66,34 @@ drawable_size aim_window_frame() {
 void present_window(drawable_size size) {
     present_frame(size.width_px, size.height_px);
     platform_swap_buffers();
+}
+
+// For measuring smoothness from outside: with VORNHAL_FRAME_LOG=FILE set, one line is
+// appended per presented frame, the monotonic time in milliseconds and the clock the
+// frame drew. Nothing is written without it.
+FILE* open_frame_log() {
+    const char* path = std::getenv("VORNHAL_FRAME_LOG");
+    if (!path || !*path)
+        return nullptr;
+    FILE* log = std::fopen(path, "a");
+    if (!log)
+        std::fprintf(stderr, "%s: cannot write the frame log %s: %s\n", program_name(), path,
+                     std::strerror(errno));
+    return log;
+}
+
+void close_frame_log() {
+    if (loop.frame_log)
+        std::fclose(loop.frame_log);
+    loop.frame_log = nullptr;
+}
+
+void log_frame(float clock_ms) {
+    if (!loop.frame_log)
+        return;
+    // Flushed at once, so a log of a stopped or killed show ends with its last frame.
+    std::fprintf(loop.frame_log, "%.3f %.0f\n", monotonic_ns() / 1e6, clock_ms);
+    std::fflush(loop.frame_log);
 }
 
 // One event of the window: keys, activation, the close request.
@@ -116,6 +150,7 @@ int run_demo(start_choice start) {
 
     if (!platform_open_display())
         return exit_failed;
+    loop.frame_log = open_frame_log();
 
     // Kept exactly: the start question as the program has always asked it.
     const bool want_fullscreen =
@@ -125,6 +160,7 @@ int run_demo(start_choice start) {
                              dialog_icon::question) == dialog_answer::yes);
     if (!open_demo_window(want_fullscreen)) {
         platform_close_display();
+        close_frame_log();
         return exit_failed;
     }
 
@@ -141,8 +177,10 @@ int run_demo(start_choice start) {
         // The seek keys act on the clock of the last drawn frame.
         const pass_actions actions = step_keys(loop.keys, show_over, demo_time_ms);
         done = actions.end;
-        if (!done)
+        if (!done) {
             present_window(size);
+            log_frame(demo_time_ms);
+        }
         for (int i = 0; i < actions.seek_count; ++i)
             seek_soundtrack(actions.seek_ms[i]);
         if (actions.toggle) {
@@ -150,6 +188,7 @@ int run_demo(start_choice start) {
             if (!open_demo_window(!loop.fullscreen)) {
                 stop_soundtrack();
                 platform_close_display();
+                close_frame_log();
                 return exit_failed;
             }
         }
@@ -158,5 +197,6 @@ int run_demo(start_choice start) {
     stop_soundtrack();
     close_gl_window();
     platform_close_display();
+    close_frame_log();
     return interrupt_signal() ? exit_interrupted + interrupt_signal() : exit_ok;
 }

@@ -1,20 +1,30 @@
 // The soundtrack and the demo clock: the music's position as the listener hears it.
 //
-// Without music (no file, a file that is no MP3, no audio device) the show runs
-// silent on a real-time clock instead, which starts at 0 with the first frame, seeks
-// like the music would and so still reaches the end of the show. When the sound goes
-// away mid-show (a sound server dies, a sink stays suspended), or a device does not
-// start playing in time, the show goes on on that clock from where it stands, and a
-// device is tried again every second until one plays; the music then plays on from the
-// clock, in step. A sound server that has no output yet is tried the same way.
+// Every step that may wait on a sound server or a device (asking the server, opening a
+// device, waiting for it to play, closing it) runs on the soundtrack's own sound
+// thread; the frame only reads what that thread has made ready, so the picture never
+// waits for sound. Without music (no file, a file that is no MP3, no audio device) the
+// show runs silent on a real-time clock instead, which starts at 0 with the first frame,
+// seeks like the music would and so still reaches the end of the show. When the sound
+// goes away mid-show (a sound server dies, a device is removed), or a device does not
+// start playing in time, the show goes on on that clock from where it stands while the
+// sound thread closes the device and tries one again every second; once one plays, the
+// music goes on in it from the clock, in step. A sound server that has no output yet
+// is tried the same way.
 #include "sound/soundtrack.h"
 
 #include "platform/host.h"
+#include "stream/listener_clock.h"
+#include "stream/server_output.h"
 #include "stream/sound_stream.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 float demo_time_ms = 0.0f;
@@ -24,67 +34,199 @@ namespace {
 enum class sound_state {
     off,      // not started, or stopped: the clock keeps its value
     offline,  // hold_demo_clock: the clock reads held_ms and nothing sounds
-    silent,   // no music to play: the silent clock, for good
-    playing,  // the device drives the clock (holding it while the device starts)
-    lost,     // no device: the silent clock, and a device is tried at retry_ns
-    retrying, // lost, and a device is open but not playing yet: the silent clock
+    silent,   // no music to play, or no device to be had: the silent clock, for good
+    starting, // the first device is being opened: the clock holds at start_ms
+    playing,  // the main thread owns the output, and what it plays drives the clock
+    lost,     // the silent clock, while the sound thread looks for a device
 };
+
+// Who has the sound output, between the main thread and the sound thread.
+enum class output_link {
+    closed,   // none is open: the sound thread opens one at retry_ns
+    opening,  // the sound thread has opened one and waits for it to play
+    ready,    // it plays, silent, the stream standing: the main thread takes it
+    taken,    // the main thread owns it; the sound thread only asks the server about it
+    dropping, // the main thread gave it up as lost: the sound thread closes it
+    given_up, // none is to be had for good (no driver or device at all, music no MP3)
+};
+
+struct sound_thread_state {
+    std::mutex lock;              // guards what follows; never held over a slow call
+    std::condition_variable wake; // the main thread wakes the sound thread with it
+    output_link link;             // both threads write, as each state says
+    int64_t retry_ns;             // sound thread: when a closed output is tried again
+    bool start_failed;            // sound thread: the first device could not be had
+    bool quit;                    // main: close everything and end
+};
+sound_thread_state shared;
 
 struct soundtrack_state {
-    sound_state state;                     // every function below writes it
-    int64_t retry_ns;                      // lost: when to try a device again
-    std::vector<unsigned char> music_file; // the whole of music_path; the stream reads it
+    sound_state state;                     // main thread
+    std::vector<unsigned char> music_file; // read before the sound thread starts; then read-only
+    int start_ms;                          // starting: where the music begins
     // The silent clock reads silent_start_ms at silent_start_ns; -1: it starts at the
-    // next frame.
+    // next frame. silent_read_ns is its last reading.
     int64_t silent_start_ns;
     int64_t silent_start_ms;
-    int held_ms;        // offline: the clock's value
-    bool exit_hook_set; // close_sound_at_exit is registered; start_soundtrack sets it
+    int64_t silent_read_ns;
+    int held_ms;              // offline: the clock's value
+    bool exit_hook_set;       // close_sound_at_exit is registered; start_soundtrack sets it
+    std::thread sound_thread; // joinable from start_soundtrack to stop_soundtrack
 };
-soundtrack_state soundtrack = {sound_state::off, 0, {}, -1, 0, 0, false};
+soundtrack_state soundtrack = {sound_state::off, {}, 0, -1, 0, 0, 0, false, {}};
 
-// The audio thread reads music_file until the device is closed. A process that leaves
+constexpr int64_t ms_ns = 1000000;
+constexpr int64_t retry_interval_ns = 1000 * ms_ns;
+// How often the sound thread looks at the output, and how long the server may take to
+// answer it.
+constexpr auto sound_thread_period = std::chrono::milliseconds(20);
+constexpr int server_answer_ms = 500;
+// A device quiet this long is asked about; a stream the server keeps is waited for
+// until the next answer is due, and a little longer.
+constexpr int64_t quiet_before_asking_ns = 400 * ms_ns;
+constexpr int64_t kept_answer_lasts_ns = 1500 * ms_ns;
+
+// The sound thread reads music_file until the device is closed. A process that leaves
 // without stop_soundtrack would free the file under it while static objects are
-// destroyed; a hook registered after they were built runs before that and closes
-// the device first.
+// destroyed; a hook registered after they were built runs before that and stops the
+// sound thread first.
 void close_sound_at_exit() {
-    sound_close();
+    stop_soundtrack();
 }
 
-constexpr int64_t retry_interval_ns = 1000000000;
-
-void start_silent_clock(int ms) {
-    soundtrack.silent_start_ns = monotonic_ns();
+void start_silent_clock(int64_t ms) {
+    soundtrack.silent_start_ns = soundtrack.silent_read_ns = monotonic_ns();
     soundtrack.silent_start_ms = ms;
 }
 
-// The silent clock's reading now; the first reading starts it at 0.
+int64_t silent_ms_at(int64_t ns) {
+    return soundtrack.silent_start_ms + (ns - soundtrack.silent_start_ns) / ms_ns;
+}
+
+// The silent clock's reading now; the first reading starts it at 0. Time in which the
+// process did not run (stopped, a frozen session) is not played: it goes on from where
+// it stood.
 int silent_clock_ms() {
+    const int64_t now_ns = monotonic_ns();
     if (soundtrack.silent_start_ns < 0)
         start_silent_clock(0);
-    return static_cast<int>(soundtrack.silent_start_ms +
-                            (monotonic_ns() - soundtrack.silent_start_ns) / 1000000);
+    else if (now_ns - soundtrack.silent_read_ns > static_cast<int64_t>(stop_gap_ms) * ms_ns)
+        start_silent_clock(silent_ms_at(soundtrack.silent_read_ns));
+    soundtrack.silent_read_ns = now_ns;
+    return static_cast<int>(silent_ms_at(now_ns));
 }
 
-// No device: the silent clock goes on from ms, and a device is tried in a second.
-void lose_sound(int ms) {
-    sound_close();
-    soundtrack.state = sound_state::lost;
-    soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
-    start_silent_clock(ms);
-}
-
-// Once a second while the sound is lost: a device that opens plays silence, and once
-// it plays, the music goes on in it from the silent clock, which it then takes over;
-// until then, and if it never does, the silent clock goes on.
-void try_sound_again() {
-    soundtrack.retry_ns = monotonic_ns() + retry_interval_ns;
-    if (sound_init() != sound_open::opened ||
-        !sound_play(soundtrack.music_file.data(), soundtrack.music_file.size(), 0, true)) {
+// Sound thread: opens a device playing silence, the stream standing at its start, and
+// says what that leads to. Only the first try says why it failed.
+output_link open_output(bool first) {
+    const sound_open output = sound_init();
+    if (output == sound_open::opened) {
+        if (sound_play(soundtrack.music_file.data(), soundtrack.music_file.size(), 0, true))
+            return output_link::opening;
+        fprintf(stderr, "%s: %s cannot be played (%s); the show runs without sound\n",
+                program_name(), music_file_name, sound_error());
         sound_close();
-        return;
+        return output_link::given_up;
     }
-    soundtrack.state = sound_state::retrying;
+    if (first && output == sound_open::failed)
+        fprintf(stderr, "%s: %s; the show runs without sound\n", program_name(), sound_error());
+    else if (first)
+        fprintf(stderr, "%s: %s; the show runs without sound until it has one\n", program_name(),
+                sound_error());
+    sound_close();
+    return first && output == sound_open::failed ? output_link::given_up : output_link::closed;
+}
+
+// Sound thread: waits for an opened device to play; false when it will not.
+bool output_plays(bool first, bool& playing) {
+    sound_time_ms(); // takes in what the device did meanwhile
+    playing = sound_playing();
+    if (!sound_lost())
+        return true;
+    if (first)
+        fprintf(stderr, "%s: %s; the show runs without sound until it plays\n", program_name(),
+                sound_error());
+    sound_close();
+    return false;
+}
+
+// The sound thread: every step that may wait on a server or a device.
+void run_sound_thread() {
+    bool first = true; // the first device of the show is still to be had
+    int64_t next_question_ns = 0;
+    std::unique_lock<std::mutex> hold(shared.lock);
+    while (!shared.quit) {
+        switch (shared.link) {
+        case output_link::closed:
+            if (monotonic_ns() >= shared.retry_ns) {
+                hold.unlock();
+                const output_link next = open_output(first);
+                hold.lock();
+                shared.start_failed =
+                    shared.start_failed || (first && next != output_link::opening);
+                first = first && next == output_link::opening;
+                shared.link = next;
+                shared.retry_ns = monotonic_ns() + retry_interval_ns;
+            }
+            break;
+        case output_link::opening: {
+            hold.unlock();
+            bool playing = false;
+            const bool plays = output_plays(first, playing);
+            hold.lock();
+            if (!plays) {
+                shared.start_failed = true;
+                first = false;
+                shared.link = output_link::closed;
+                shared.retry_ns = monotonic_ns() + retry_interval_ns;
+            } else if (playing) {
+                first = false;
+                shared.link = output_link::ready;
+            }
+            break;
+        }
+        case output_link::taken: {
+            // A quiet device is being moved or sleeps while the server keeps its stream:
+            // it is waited for, not given up.
+            const int64_t now_ns = monotonic_ns();
+            if (now_ns - sound_last_call_ns() > quiet_before_asking_ns &&
+                now_ns >= next_question_ns) {
+                hold.unlock();
+                if (server_keeps_own_stream(server_answer_ms))
+                    sound_keep_waiting_until(monotonic_ns() + kept_answer_lasts_ns);
+                hold.lock();
+                next_question_ns = monotonic_ns() + quiet_before_asking_ns;
+            }
+            break;
+        }
+        case output_link::dropping:
+            hold.unlock();
+            sound_close();
+            hold.lock();
+            shared.link = output_link::closed;
+            shared.retry_ns = monotonic_ns() + retry_interval_ns;
+            break;
+        case output_link::ready:
+        case output_link::given_up:
+            break;
+        }
+        if (!shared.quit)
+            shared.wake.wait_for(hold, sound_thread_period);
+    }
+    hold.unlock();
+    sound_close();
+}
+
+// Main thread: the sound thread's output when it is ready, now the main thread's.
+bool take_ready_output(output_link& link, bool* start_failed = nullptr) {
+    std::lock_guard<std::mutex> hold(shared.lock);
+    link = shared.link;
+    if (start_failed)
+        *start_failed = shared.start_failed;
+    if (link != output_link::ready)
+        return false;
+    shared.link = output_link::taken;
+    return true;
 }
 
 } // namespace
@@ -97,13 +239,6 @@ void start_soundtrack() {
     soundtrack.state = sound_state::silent;
     soundtrack.silent_start_ns = -1;
 
-    const sound_open output = sound_init();
-    if (output == sound_open::failed)
-        fprintf(stderr, "%s: %s; the show runs without sound\n", program_name(), sound_error());
-    else if (output == sound_open::not_yet)
-        fprintf(stderr, "%s: %s; the show runs without sound until it has one\n", program_name(),
-                sound_error());
-    // The file is read even without an output, so that a missing one is still told.
     const std::string music_path = data_file_path(music_file_name);
     if (!read_whole_file(music_path.c_str(), soundtrack.music_file, max_music_bytes)) {
         // Kept exactly: the two lines the program has always printed for missing music.
@@ -112,32 +247,45 @@ void start_soundtrack() {
         fflush(stdout);
         fprintf(stderr, "%s: cannot read %s; the show runs without sound\n", program_name(),
                 music_path.c_str());
-        sound_close();
         return;
     }
-    if (output == sound_open::not_yet) {
-        lose_sound(0);
-        soundtrack.silent_start_ns = -1;
-        return;
+    {
+        std::lock_guard<std::mutex> hold(shared.lock);
+        shared.link = output_link::closed;
+        shared.retry_ns = 0;
+        shared.start_failed = shared.quit = false;
     }
-    if (output != sound_open::opened)
-        return;
-    if (sound_play(soundtrack.music_file.data(), soundtrack.music_file.size())) {
-        soundtrack.state = sound_state::playing;
-        return;
-    }
-    fprintf(stderr, "%s: %s cannot be played (%s); the show runs without sound\n", program_name(),
-            music_path.c_str(), sound_error());
-    sound_close();
+    soundtrack.state = sound_state::starting;
+    soundtrack.start_ms = 0;
+    soundtrack.sound_thread = std::thread(run_sound_thread);
 }
 
 void sample_demo_clock() {
+    output_link link;
     switch (soundtrack.state) {
     case sound_state::off:
         return;
     case sound_state::offline:
         demo_time_ms = static_cast<float>(soundtrack.held_ms);
         return;
+    case sound_state::starting: {
+        // Held at the music's first moment until a device plays it: the first note is
+        // heard with the first moving frame.
+        bool start_failed = false;
+        if (take_ready_output(link, &start_failed)) {
+            sound_seek_ms(soundtrack.start_ms);
+            soundtrack.state = sound_state::playing;
+            demo_time_ms = static_cast<float>(sound_time_ms());
+            return;
+        }
+        if (!start_failed) {
+            demo_time_ms = static_cast<float>(soundtrack.start_ms);
+            return;
+        }
+        soundtrack.state = link == output_link::given_up ? sound_state::silent : sound_state::lost;
+        start_silent_clock(soundtrack.start_ms);
+        break;
+    }
     case sound_state::playing: {
         const int heard_ms = sound_time_ms();
         if (!sound_lost()) {
@@ -146,34 +294,34 @@ void sample_demo_clock() {
         }
         fprintf(stderr, "%s: the sound was lost (%s); the show goes on silent\n", program_name(),
                 sound_error());
-        lose_sound(heard_ms);
+        {
+            std::lock_guard<std::mutex> hold(shared.lock);
+            shared.link = output_link::dropping;
+        }
+        shared.wake.notify_one();
+        soundtrack.state = sound_state::lost;
+        start_silent_clock(heard_ms);
         break;
     }
-    case sound_state::retrying:
-        sound_time_ms(); // takes in what the device did since the last frame
-        if (sound_lost()) {
-            // Opened, but it never played: given up quietly, tried again.
-            sound_close();
-            soundtrack.state = sound_state::lost;
-        } else if (sound_playing()) {
-            // Picked up where the silent clock stands: the clock holds there until the
-            // sound of that moment is heard.
+    case sound_state::lost:
+        if (take_ready_output(link)) {
+            // A device plays again: the music goes on in it from where the silent clock
+            // stands, and the clock runs on unbroken into it.
             const int ms = silent_clock_ms();
-            sound_seek_ms(ms);
-            fprintf(stderr, "%s: the sound is back (%s); the music plays on from %d ms\n",
-                    program_name(), sound_driver(), ms);
+            sound_follow_from_ms(ms);
+            fprintf(stderr, "%s: the sound is back (through %s); the music goes on from %.1f s\n",
+                    program_name(), sound_driver(), ms / 1000.0);
             soundtrack.state = sound_state::playing;
             demo_time_ms = static_cast<float>(sound_time_ms());
             return;
         }
+        if (link == output_link::given_up)
+            soundtrack.state = sound_state::silent;
         break;
     case sound_state::silent:
-    case sound_state::lost:
         break;
     }
     demo_time_ms = static_cast<float>(silent_clock_ms());
-    if (soundtrack.state == sound_state::lost && monotonic_ns() >= soundtrack.retry_ns)
-        try_sound_again();
 }
 
 void seek_soundtrack(int ms) {
@@ -182,19 +330,28 @@ void seek_soundtrack(int ms) {
     case sound_state::off:
     case sound_state::offline:
         return;
+    case sound_state::starting:
+        soundtrack.start_ms = ms;
+        return;
     case sound_state::playing:
         sound_seek_ms(ms);
         return;
     case sound_state::silent:
     case sound_state::lost:
-    case sound_state::retrying:
         start_silent_clock(ms);
         return;
     }
 }
 
 void stop_soundtrack() {
-    sound_close();
+    if (soundtrack.sound_thread.joinable()) {
+        {
+            std::lock_guard<std::mutex> hold(shared.lock);
+            shared.quit = true;
+        }
+        shared.wake.notify_one();
+        soundtrack.sound_thread.join();
+    }
     soundtrack.state = sound_state::off;
 }
 

@@ -101,6 +101,16 @@ server_output ask_server_output(int timeout_ms) {
     return query.answered && query.has_output ? server_output::ready : server_output::not_yet;
 }
 
+bool server_keeps_own_stream(int timeout_ms) {
+    server_query query = {};
+    talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
+        if (!asking)
+            asking = pa_context_get_sink_input_info_list(c, take_sink_input, &q);
+        return q.answered;
+    });
+    return query.answered && !query.own_streams.empty();
+}
+
 void end_own_server_streams(int timeout_ms) {
     server_query query = {};
     talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {

@@ -6,7 +6,10 @@
 //  - its audio thread waits for the server to ask for sound, and a stream on a sink that
 //    sleeps (suspended, or a Bluetooth headset still waking) is never asked: closing the
 //    device would wait for the sink to wake. The server ending the stream frees it.
-// Main thread only.
+// And one more, for a stream that has gone quiet: whether the server still keeps it (it
+// is being moved to another sink, or its sink sleeps), so that it is waited for rather
+// than given up. Each call makes a connection of its own: the soundtrack asks from its
+// sound thread, never from the frame's path.
 #pragma once
 
 enum class server_output {
@@ -17,6 +20,10 @@ enum class server_output {
 
 // Asks the server SDL would reach, for at most timeout_ms.
 server_output ask_server_output(int timeout_ms);
+
+// Whether the server has a playback stream of this process, asked for at most
+// timeout_ms; false without a server.
+bool server_keeps_own_stream(int timeout_ms);
 
 // Has the server end every playback stream of this process, waiting at most
 // timeout_ms; nothing without a server.

@@ -2,7 +2,7 @@
 //
 // SDL's audio thread asks for one buffer at a time; the callback decodes it straight
 // from the stream and notes which stream frame the buffer starts at and when it was
-// asked for. The main thread turns those notes into what is heard now
+// asked for. The thread that owns the output turns those notes into what is heard now
 // (listener_clock.h).
 #include "stream/sound_stream.h"
 
@@ -14,28 +14,31 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 static struct {
-    bool subsystem_up;        // main; SDL's audio subsystem is initialised
-    SDL_AudioDeviceID device; // main; 0 while closed
-    int buffer_frames;        // main; set by sound_init
-    std::string error;        // main; reason of the last failure
+    // "Owner": the one thread that owns the output now (sound_stream.h).
+    bool subsystem_up;        // owner; SDL's audio subsystem is initialised
+    SDL_AudioDeviceID device; // owner; 0 while closed
+    int buffer_frames;        // owner; set by sound_init
+    std::string error;        // owner; reason of the last failure
 
     // Shared with the callback, under the device lock (SDL holds it around every
-    // callback; the main thread takes it with SDL_LockAudioDevice).
-    mp3_decoder* decoder;   // main writes; the callback decodes from it; null: silence
-    bool muted;             // main writes: silence, and the stream stands still
+    // callback; the owner takes it with SDL_LockAudioDevice).
+    mp3_decoder* decoder;   // owner writes; the callback decodes from it; null: silence
+    bool muted;             // owner writes: silence, and the stream stands still
     int64_t position_frame; // both write: stream frame the next buffer starts at
-    uint64_t generation;    // main writes: bumped by every play and seek
+    uint64_t generation;    // owner writes: bumped by every play and seek
 
     std::mutex note_lock;  // guards last_note alone, so reading it never waits on a decode
-    buffer_note last_note; // callback writes, main reads
+    buffer_note last_note; // callback writes, any thread reads
 
-    listener_clock clock; // main only
+    listener_clock clock;               // the owning thread only
+    std::atomic<int64_t> kept_until_ns; // any thread: the server keeps the stream till then
 } sound;
 
 constexpr int channels = 2;
@@ -137,16 +140,50 @@ bool sound_play(const unsigned char* data, size_t size, int start_ms, bool silen
     return true;
 }
 
+static buffer_note latest_note() {
+    std::lock_guard<std::mutex> hold(sound.note_lock);
+    return sound.last_note;
+}
+
+// Restarts the stream ahead of a clock running on from ms, by the two buffers its sound
+// takes at most to be heard, and has the clock follow it again once it is.
+static void rejoin_stream(double ms) {
+    const double lead_ms = 2.0 * sound.buffer_frames * 1000.0 / mp3_rate_hz;
+    const double target_ms = std::floor(ms + lead_ms);
+    SDL_LockAudioDevice(sound.device);
+    sound.muted = false;
+    seek_mp3_decoder(sound.decoder, mp3_frame_at_ms(static_cast<int64_t>(target_ms)));
+    sound.position_frame = mp3_frame_at_ms(static_cast<int64_t>(target_ms));
+    uint64_t generation = ++sound.generation;
+    SDL_UnlockAudioDevice(sound.device);
+    rejoin_listener_clock(sound.clock, ms, target_ms, generation, monotonic_ns());
+}
+
 int sound_time_ms() {
     if (!sound.decoder)
         return 0;
-    buffer_note note;
-    {
-        std::lock_guard<std::mutex> hold(sound.note_lock);
-        note = sound.last_note;
-    }
-    return static_cast<int>(
-        std::floor(read_listener_clock(sound.clock, note, monotonic_ns(), sound.buffer_frames)));
+    const int64_t now_ns = monotonic_ns();
+    const double patience_ms = now_ns < sound.kept_until_ns ? kept_patience_ms : lost_after_ms;
+    const double ms =
+        read_listener_clock(sound.clock, latest_note(), now_ns, sound.buffer_frames, patience_ms);
+    // The device asks for sound again after a stall: the stream moves to the clock,
+    // which ran on without it.
+    if (sound.clock.rejoin)
+        rejoin_stream(ms);
+    return static_cast<int>(std::floor(ms));
+}
+
+void sound_follow_from_ms(int ms) {
+    if (sound.decoder)
+        rejoin_stream(std::max(ms, 0));
+}
+
+void sound_keep_waiting_until(int64_t at_ns) {
+    sound.kept_until_ns = at_ns;
+}
+
+int64_t sound_last_call_ns() {
+    return latest_note().asked_ns;
 }
 
 void sound_seek_ms(int ms) {
@@ -170,12 +207,12 @@ bool sound_lost() {
     if (sound.device == 0)
         return false;
     if (SDL_GetAudioDeviceStatus(sound.device) == SDL_AUDIO_STOPPED)
-        sound.error = "the device was removed";
+        sound.error = "the sound output went away";
     else if (sound.clock.lost && !sound.clock.played)
-        sound.error = "the device did not start playing within " +
+        sound.error = "the sound output did not start within " +
                       std::to_string(static_cast<int>(start_bound_ms / 1000)) + " s";
     else if (sound.clock.lost)
-        sound.error = "it asked for no sound for a second";
+        sound.error = "the sound output stopped playing";
     else
         return false;
     return true;
@@ -207,6 +244,7 @@ void sound_close() {
         sound.last_note = {};
     }
     sound.clock = {};
+    sound.kept_until_ns = 0;
 }
 
 const char* sound_error() {

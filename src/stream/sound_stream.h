@@ -1,15 +1,21 @@
 // The sound output: one MP3 stream from a memory block, played through SDL2 audio at
 // 44100 Hz stereo (the decoder converts other rates), whose position is what the
-// listener hears. Main thread only; decoding runs on SDL's audio thread, which shares
-// nothing else with the caller.
+// listener hears. Decoding runs on SDL's audio thread, which shares nothing else with
+// the caller. One thread at a time owns the output and makes these calls; the
+// soundtrack hands it between its own sound thread (opening, waiting for a device to
+// play, closing) and the main thread (the clock, seeks) under a lock of its own. Only
+// sound_keep_waiting_until and sound_last_call_ns may be called from any thread.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
-// Frames per device buffer: 46 ms, what the listener is behind the decoder besides the
+// Frames per device buffer: 93 ms, what the listener is behind the decoder besides the
 // server's own latency. Sound servers size their own buffering from it (pipewire-pulse
-// runs the stream at a quarter of it), and smaller ones ran dry on a loaded machine.
-constexpr int sound_buffer_frames = 2048;
+// runs the stream at a quarter of it). A desktop without real-time priority for the
+// audio thread, busy with a build, ran smaller ones dry; the clock makes up for the
+// latency, and a seek is heard about two buffers after it is asked.
+constexpr int sound_buffer_frames = 4096;
 
 enum class sound_open {
     opened,  // the device runs, playing silence
@@ -41,9 +47,24 @@ void sound_seek_ms(int ms);
 
 // Whether the listener can no longer hear the stream, as of the last sound_time_ms: the
 // device was removed, it did not start playing within start_bound_ms, or it played and
-// then asked for no sound for lost_after_ms (listener_clock.h). sound_time_ms then runs
-// on in real time; the reason goes to sound_error(). Close and open again to recover.
+// then asked for no sound for lost_after_ms (kept_patience_ms while the server keeps
+// the stream, listener_clock.h). sound_time_ms then runs on in real time; the reason
+// goes to sound_error(). Close and open again to recover. A device that stalls and
+// plays on is not lost: the clock runs on without it, and the stream is moved to the
+// clock once the device asks for sound again.
 bool sound_lost();
+
+// The music goes on from ms with the clock running on from there: the stream restarts
+// a little ahead, where the clock will be when its sound is heard. For a device that
+// has just started playing (silent_until_seek) to join a clock that ran without sound.
+void sound_follow_from_ms(int ms);
+
+// The server says it keeps the stream until at_ns (moving it, or its sink suspended):
+// until then a quiet device is granted kept_patience_ms. Any thread.
+void sound_keep_waiting_until(int64_t at_ns);
+
+// When the device last asked for sound (monotonic ns; 0: not yet or closed). Any thread.
+int64_t sound_last_call_ns();
 
 // Whether the device plays, as of the last sound_time_ms: it has asked for sound at its
 // own pace, not only taken its first buffers.

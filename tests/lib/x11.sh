@@ -1,6 +1,7 @@
 # Sourced by the script tests: an Xvfb of their own, the program under test in the
 # background, windows found by title and driven with xdotool. A trap stops the program
 # (and what it started) and the server on every way out, early failures included.
+source "$(dirname "${BASH_SOURCE[0]}")/wait.sh"
 x11_work=$(mktemp -d) x11_server="" x11_demo="" x11_compositor=""
 x11_stop() {
     [[ -n $x11_demo ]] && kill -9 -- "-$x11_demo" 2>/dev/null
@@ -46,6 +47,7 @@ x11_launch() {
 }
 
 x11_windows() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\":" | awk '{print $1}'; }
+x11_no_window() { [[ -z $(x11_windows "$1") ]]; }
 
 # Prints the id of a window titled $1 other than $2, waiting while the program runs, up
 # to $3 seconds (30: only a hung program takes that long).

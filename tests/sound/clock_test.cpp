@@ -14,17 +14,22 @@ constexpr double rounding_ms = 0.01;
 constexpr double alone_ms = 1.0;
 
 // Each row: the device's rate against the monotonic clock's; how early or late the
-// callback may wake; where the device stops asking for sound and for how long (-1: it
+// callback may wait; where the device stops asking for sound and for how long (-1: it
 // never does; a stall past lost_after_ms, or past start_bound_ms before it played,
 // leaves the clock on its own, and one of 1e9 ms is a device that died); where the
 // stream moves to 60 s (-1: never); how far off what is heard the clock may be over the
-// last two seconds (-1: the clock ran on alone). Throughout, the clock never goes back,
-// never runs ahead of the sound handed over, and never stands still for longer than the
-// device was silent, give or take the buffers that prove it plays.
+// last two seconds (-1: the clock ran on alone); where the whole process stops and for
+// how long (no readings, no calls); how long the caller grants a quiet device. A stall
+// the device survives leaves the clock running on, and once the device asks again the
+// stream is moved to it, as sound_time_ms does. Throughout, the clock never goes back,
+// never runs ahead of the sound handed over but while adrift, and never stands still
+// for longer than a stall is held, give or take the buffers that prove it plays.
 TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
     const struct {
         const char* name;
         double device_speed, jitter_ms, stall_at_ms, stall_ms, seek_at_ms, off_ms;
+        double stop_at_ms = -1, stop_ms = 0;
+        double patience_ms = lost_after_ms;
     } rows[] = {
         {"device 1 % fast", 1.01, 0, -1, 0, -1, 1.0},
         {"device 1 % slow", 0.99, 0, -1, 0, -1, 1.0},
@@ -33,7 +38,12 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
         {"800 ms stall with jitter", 1.0, 5, 2000, 800, -1, 2.0},
         {"seek, jitter and drift", 1.01, 5, -1, 0, 2000, 2.5},
         {"sink suspended for 3 s", 1.0, 5, 2000, 3000, -1, -1},
+        {"sink suspended for 3 s, kept by the server", 1.0, 5, 2000, 3000, -1, 2.0, -1, 0,
+         kept_patience_ms},
         {"device dies, then a seek", 1.0, 0, 2000, 1e9, 3000, -1},
+        {"process stopped for 6 s", 1.0, 5, -1, 0, -1, 2.0, 2000, 6000},
+        {"process stopped for 1 s, then a seek", 1.01, 0, -1, 0, 4000, 1.0, 1500, 1000},
+        {"device dies, the process stops", 1.0, 0, 2000, 1e9, -1, -1, 4000, 2000},
         // A device that takes its first two buffers and sleeps is starting, not lost:
         {"sink wakes 2.5 s after the start", 1.0, 5, 30, 2500, -1, 2.0},
         {"sink asleep past the start bound", 1.0, 0, 30, 8000, -1, -1},
@@ -47,6 +57,7 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
         const double proof_ms = (playing_proof_buffers + 1) * buffer_ms;
         auto due_ms = [&](int64_t b) { // buffer b is asked for as b - 1 starts playing
             double at = b * buffer_ms;
+            at += row.stop_at_ms >= 0 && at >= row.stop_at_ms ? row.stop_ms : 0;
             return at + (row.stall_at_ms >= 0 && at >= row.stall_at_ms ? row.stall_ms : 0);
         };
         listener_clock clock = {};
@@ -55,7 +66,8 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
         std::vector<int64_t> start_frames; // of each buffer asked for
         int64_t generation = 1, next_frame = 0, playing = 0;
         uint32_t random = 1;
-        double previous = 0, still_since = 0;
+        double previous = 0, still_since = 0, target = target_ms, rejoined_at = -1e9;
+        const double stop_end_ms = row.stop_at_ms + row.stop_ms;
         for (double now = 0; now < run_ms; now += 1) {
             for (int64_t b = int64_t(start_frames.size());; ++b) { // the callbacks due
                 double runs_at = due_ms(b) + row.jitter_ms * ((random >> 8) / 8388608.0 - 1.0);
@@ -66,11 +78,21 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
                 note = {note.buffers + 1, uint64_t(generation), next_frame, int64_t(runs_at * 1e6)};
                 next_frame += frames;
             }
+            if (now >= row.stop_at_ms && now < stop_end_ms)
+                continue; // no reading while the process is stopped
             if (now == row.seek_at_ms) {
-                hold_listener_clock(clock, target_ms, ++generation, int64_t(now * 1e6));
-                next_frame = int64_t(target_ms * 44.1);
+                target = target_ms;
+                hold_listener_clock(clock, target, ++generation, int64_t(now * 1e6));
+                next_frame = int64_t(target * 44.1);
             }
-            double reading = read_listener_clock(clock, note, int64_t(now * 1e6), frames);
+            double reading =
+                read_listener_clock(clock, note, int64_t(now * 1e6), frames, row.patience_ms);
+            if (clock.rejoin) { // as sound_time_ms moves the stream to the clock
+                target = reading + 2 * buffer_ms;
+                rejoined_at = now;
+                rejoin_listener_clock(clock, reading, target, ++generation, int64_t(now * 1e6));
+                next_frame = int64_t(target * 44.1);
+            }
             // Heard: the buffer playing by the device's schedule, as far as it has
             // played; past its end (a stall) there is silence.
             while (due_ms(playing + 2) <= now)
@@ -82,18 +104,27 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
             bool held = now >= row.seek_at_ms && now < row.seek_at_ms + buffer_ms - row.jitter_ms;
             ASSERT_TRUE(row.seek_at_ms < 0 || !held || reading == target_ms || clock.lost) << now;
             ASSERT_TRUE(now == row.seek_at_ms || reading >= previous) << now;
+            // Back from a stop, it goes on from where it stood.
+            if (row.stop_at_ms >= 0 && now == stop_end_ms) {
+                ASSERT_LE(reading - previous, 500.0);
+                still_since = now;
+            }
             // (Before the first sound of the start or of a seek, the clock holds where
             // that sound will be.)
             const double since_start_ms = now - (now >= row.seek_at_ms ? row.seek_at_ms : 0);
             const bool holds_for_sound =
                 since_start_ms < proof_ms + row.jitter_ms || reading == target_ms;
-            ASSERT_TRUE(clock.lost || holds_for_sound ||
+            // (Adrift, the clock runs alone, and the moved stream's first sound may come a
+            // jitter early.)
+            const bool alone =
+                clock.lost || clock.adrift || now < rejoined_at + 3 * buffer_ms + row.jitter_ms;
+            ASSERT_TRUE(alone || holds_for_sound ||
                         reading <= heard + buffer_ms + row.jitter_ms + rounding_ms)
                 << now;
             still_since = reading == previous && now != row.seek_at_ms ? still_since : now;
-            const double silent_for_ms =
-                std::min(row.stall_ms, row.stall_at_ms < proof_ms ? start_bound_ms : lost_after_ms);
-            ASSERT_LE(now - still_since, silent_for_ms + proof_ms + row.jitter_ms) << now;
+            const double held_for_ms =
+                row.stall_at_ms < proof_ms ? std::min(row.stall_ms, start_bound_ms) : stall_hold_ms;
+            ASSERT_LE(now - still_since, held_for_ms + proof_ms + row.jitter_ms) << now;
             ASSERT_TRUE(now < run_ms - 2000 || row.off_ms < 0 ||
                         std::abs(reading - heard) <= row.off_ms)
                 << now;

@@ -1,7 +1,8 @@
 // The soundtrack as the loop drives it, without a window: the clock sampled every 20 ms
-// and printed ("clock MS"), the seek keys taken from standard input ("m", "n", or "sMS"
-// for a seek to MS), and the end of the show ending the run with status 0, as the demo
-// ends. Run from the repository root (data/music.mp3).
+// and printed with the monotonic time of the sample ("clock MS AT_MS"), the seek keys taken from
+// standard input ("m", "n", or "sMS" for a seek to MS), and the end of the show ending the run with
+// status 0, as the demo ends. Run from the repository root (data/music.mp3).
+#include "platform/host.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
@@ -17,7 +18,7 @@ int main() {
     std::string command;
     for (;;) {
         sample_demo_clock();
-        std::printf("clock %.0f\n", demo_time_ms);
+        std::printf("clock %.0f %.1f\n", demo_time_ms, monotonic_ns() / 1e6);
         std::fflush(stdout);
         if (show_is_over(demo_time_ms))
             break;

@@ -113,8 +113,8 @@ interrupted) # Ctrl-C, and in a second run SIGTERM, while the start question wai
         x11_wait "Start FullScreen?" >/dev/null || x11_fail "no fullscreen question"
         kill -"$signal" "$x11_demo"
         x11_expect_exit $((128 + $(kill -l "$signal")))
-        sleep 0.5
-        [[ -z $(x11_windows "Start FullScreen?") ]] || x11_fail "the question outlived SIG$signal"
+        wait_for "the question to go with the program" 5 x11_no_window "Start FullScreen?" ||
+            x11_fail "the question outlived SIG$signal"
     done
     ;;
 no_display)
