@@ -2,8 +2,10 @@
 # What each sound server played of the music while the machine is busy: where the first
 # sound heard lies in the music, the gaps, the silence inserted and any forward skip
 # (vornhal-bench-sound --heard under with-sound-server.sh). The load starts just before
-# the show and stops after it: vornhal-capture rendering on every core, or with
-# VORNHAL_LOAD=spin one busy loop per core. Run from the repository root.
+# the show and stops after it: vornhal-capture rendering on every core, with
+# VORNHAL_LOAD=spin one busy loop per core, or with VORNHAL_LOAD=build a build beside
+# it, four compilers in a loop. Run from the repository root; as a viewer without
+# real-time priority: bash tests/sound/as_viewer.sh bash bench/sound/bench-gaps.sh ...
 # Usage: bench-gaps.sh BUILD_DIR [SECONDS] [SERVER...]   (default 25 s, all three)
 set -uo pipefail
 build=$(realpath "${1:-build}") seconds=${2:-25}
@@ -16,6 +18,12 @@ for server in "${servers[@]}"; do
     if [[ ${VORNHAL_LOAD:-render} == spin ]]; then
         for _ in $(seq "$(nproc)"); do
             bash -c 'while :; do :; done' &
+            load+=($!)
+        done
+    elif [[ $VORNHAL_LOAD == build ]]; then
+        for _ in 1 2 3 4; do
+            bash -c 'while :; do c++ -O2 -fsyntax-only -I "$1" "$0"; done' \
+                "$here/../../src/stream/mp3_decode.cpp" "$here/../../src" &
             load+=($!)
         done
     else

@@ -257,6 +257,7 @@ void start_soundtrack() {
     }
     soundtrack.state = sound_state::starting;
     soundtrack.start_ms = 0;
+    sound_ask_server_latency();
     soundtrack.sound_thread = std::thread(run_sound_thread);
 }
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -62,6 +63,13 @@ static void fill_device_buffer(void*, Uint8* bytes, int length) {
     }
     std::lock_guard<std::mutex> hold(sound.note_lock);
     sound.last_note = {sound.last_note.buffers + 1, sound.generation, start_frame, asked_ns};
+}
+
+void sound_ask_server_latency() {
+    // SDL's PulseAudio driver asks the server for one buffer's latency, and libpulse
+    // lets the environment override what a client asks (pipewire-pulse honours it too).
+    const int latency_ms = 2 * sound_buffer_frames * 1000 / mp3_rate_hz;
+    setenv("PULSE_LATENCY_MSEC", std::to_string(latency_ms).c_str(), 0);
 }
 
 // How long the sound server may take to say whether it has an output.

@@ -17,6 +17,14 @@
 // latency, and a seek is heard about two buffers after it is asked.
 constexpr int sound_buffer_frames = 4096;
 
+// Asks the sound server, for every stream opened from now on, to hold two buffers
+// (sound_buffer_frames each) rather than one, so that the audio thread may be late by a
+// whole buffer before the sound runs dry; the sound of a buffer is then heard about one
+// buffer after the device asks for it, as the listener's clock expects. A user's own
+// PULSE_LATENCY_MSEC wins. It sets the environment, so call it before other threads
+// that read it start.
+void sound_ask_server_latency();
+
 enum class sound_open {
     opened,  // the device runs, playing silence
     not_yet, // a sound server answers but has no output yet: worth trying again
