@@ -46,12 +46,18 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-# Loaded at run time, so dpkg-shlibdeps cannot see them: GL and EGL with Mesa's drivers
-# (SDL opens them itself). Recommended: the X core fonts SDL draws its X11 dialogs with
-# (without them the show starts in a window and says why), libdecor's plugin for a
-# title bar on Wayland, bash-completion. ffmpeg makes videos; zenity shows the dialogs
+# Loaded at run time, so dpkg-shlibdeps cannot see them: GL and EGL (SDL opens them
+# itself), through the vendor-neutral dispatch libraries, which bring a driver of their
+# own choosing. Recommended: the X core fonts SDL draws its X11 dialogs with (without
+# them the show starts in a window and says why), libdecor's plugin for a title bar on
+# Wayland, and ffmpeg, which the capture's video command runs. zenity shows the dialogs
 # on native Wayland.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1, libglx-mesa0, libegl1, libegl-mesa0, libgl1-mesa-dri")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xfonts-base, libdecor-0-plugin-1-cairo")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "ffmpeg, zenity, bash-completion")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1, libegl1")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xfonts-base, libdecor-0-plugin-1-cairo, ffmpeg")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "zenity, bash-completion")
+# The same package from the same sources, whoever builds it where: directories 0755
+# whatever the umask (package.sh sets the umask and SOURCE_DATE_EPOCH, which stamps the
+# archives, too).
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+    GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 include(CPack)

@@ -6,8 +6,11 @@
 # is proven, shown on an Xvfb of the first root (X clients reach it through its abstract
 # socket, which no chroot hides): the fullscreen question is answered No, an 800 x 600
 # "Vornhal" window must appear, and Escape must end the demo with status 0. Then the
-# Debian package (scripts/package.sh) is built in the test root and installed with apt
-# in a third fresh root, where the installed programs run from / as any user would.
+# Debian package (scripts/package.sh) is built in the play root, with nothing installed
+# but the play list, built again from a second clone in the test root under another
+# umask and time zone (the two must be the same bytes), checked there, and installed
+# with apt in a third fresh root, where the installed programs run from / as any user
+# would.
 #
 # The bootstrapped root is kept as a tarball under /var/tmp and unpacked afresh each run.
 # Prints each step's time and a one-line verdict; exits 0 when everything passed, 1 on a
@@ -200,9 +203,27 @@ run_play_command() {
         echo "   asked, window 800x600, ended on Escape with status 0"' play "${readme_commands[0]}")"
 }
 
-# The Debian package, built in the test root from the clone.
+# The Debian package, built from the clone in the play root, which has the play list
+# alone: the package command installs the rest of what it needs itself. The checkers
+# and the install take it from the test root.
 build_package() {
-    in_root 'bash scripts/package.sh build-package | tail -n1'
+    in_background chroot "$root/play" /usr/bin/env -i HOME=/root PATH="$chroot_path" \
+        LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
+        bash -c 'cd /root/vornhal && bash scripts/package.sh build-package | tail -n1' &&
+        mkdir -p "$root/root/vornhal/build-package" &&
+        cp "$root"/play/root/vornhal/build-package/vornhal_*.deb "$root/root/vornhal/build-package/"
+}
+
+# The package again from a second clone in the test root, at another path, under
+# another umask and time zone, minutes later: it must be the very same bytes.
+rebuild_package() {
+    in_root 'head=$(git rev-parse HEAD) && git clone -q --no-checkout /root/vornhal /tmp/again &&
+        git -C /tmp/again checkout -q --detach "$head" && cd /tmp/again && umask 002 &&
+        TZ=UTC+14 bash scripts/package.sh build-package >/dev/null &&
+        first=$(sha256sum </root/vornhal/build-package/vornhal_*.deb) &&
+        again=$(sha256sum </tmp/again/build-package/vornhal_*.deb) || exit 1
+        [[ $first == "$again" ]] || { echo "   the two builds differ: $first, $again"; exit 1; }
+        echo "   sha256 ${first%% *} both times (umask 022 and 002, TZ unset and UTC+14)"'
 }
 
 # The package installed by apt in a fresh root of its own (/install inside the test
@@ -253,9 +274,11 @@ install_package() {
         echo "   from the menu, in a folder with a stray data/: window drew the strip ($lit lit pixels), music found, status 0"')"
 }
 
-# Debian's own checkers on the package, in the test root.
+# Debian's own checkers on the package, in the test root, and the proof that a failing
+# checker fails the check.
 check_package() {
-    in_root 'bash scripts/check-package.sh build-package'
+    in_root 'bash scripts/check-package.sh build-package &&
+        bash tests/package/check_package_test.sh build-package'
 }
 
 step bootstrap bootstrap
@@ -264,5 +287,6 @@ step readme read_readme_commands
 step test run_test_command
 step play run_play_command
 step package build_package
+step reproducible rebuild_package
 step check check_package
 step install install_package

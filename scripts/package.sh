@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the install rules: installs what building and
 # packaging need, builds the two programs for /usr, and writes vornhal_VERSION_ARCH.deb
-# into the build directory, whose path it prints last.
+# into the build directory, whose path it prints last. Two builds of one commit give
+# the same bytes (folder, umask, time zone and time of the build do not matter).
 # Install it with: sudo apt-get install ./BUILD_DIR/vornhal_*.deb
 # Usage: package.sh [BUILD_DIR]   (default build-package)
 set -euo pipefail
@@ -9,6 +10,12 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build-package}
 cd "$root"
 bash scripts/install-deps.sh play package
+# Reproducible: the same bytes whoever builds it, where and when. Files and folders get
+# the modes Debian expects whatever the caller's umask, and every stamp in the package
+# is the changelog's last entry.
+umask 022
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
+export SOURCE_DATE_EPOCH
 # Debian's own compiler and linker flags, hardening included (stack protector, fortified
 # functions, full RELRO with immediate binding, PIE); the binaries are stripped.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all

@@ -18,7 +18,7 @@ for server in "${servers[@]}"; do
     (
         source "$here/../../tests/lib/x11.sh"
         source "$here/../../scripts/sound-server.sh"
-        trap 'sound_server_stop; x11_stop; rm -rf "$sound_runtime"' EXIT
+        trap 'kill "$x11_server" 2>/dev/null; sound_server_stop; x11_stop; rm -rf "$sound_runtime"' EXIT
         log=$x11_work/frames
         sound_server_start "$server" nosink || exit 1
         x11_start 1024x768x24

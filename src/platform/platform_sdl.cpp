@@ -14,6 +14,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 extern const unsigned char window_icon_png[];
 extern const size_t window_icon_png_bytes;
@@ -145,9 +146,11 @@ bool platform_open_display() {
     SDL_SetHintWithPriority("SDL_VIDEO_WAYLAND_EMULATE_MOUSE_WARP", "0", SDL_HINT_OVERRIDE);
     // Ctrl-C and SIGTERM are the program's own (watch_interrupts), not a close request.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    // Windows carry the desktop entry's name, so a desktop shows them with its icon.
-    SDL_SetHint("SDL_VIDEO_X11_WMCLASS", VORNHAL_APP_ID);
-    SDL_SetHint("SDL_VIDEO_WAYLAND_WMCLASS", VORNHAL_APP_ID);
+    // Windows carry the desktop entry's name (X11 class, Wayland app id), so a desktop
+    // matches them to it and shows its icon. SDL 2.26 reads these from the environment
+    // only, when the video subsystem starts; a user's own setting wins.
+    setenv("SDL_VIDEO_X11_WMCLASS", VORNHAL_APP_ID, 0);
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", VORNHAL_APP_ID, 0);
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "%s (%s)\n", no_display, SDL_GetError());
         return false;

@@ -19,6 +19,7 @@ struct loop_state {
     bool close_asked; // written by take_window_event; the loop ends before its next pass
     bool kiosk;       // started fullscreen in advance: nobody is asked; written by run_demo
     bool fullscreen;  // the mode of the window open now; written by open_demo_window
+    bool window_open; // written by open_demo_window and run_show
     FILE* frame_log;  // VORNHAL_FRAME_LOG, or null; opened and closed by run_demo
 };
 loop_state loop;
@@ -42,7 +43,8 @@ bool open_demo_window(bool want_fullscreen) {
     const window_opened opened = open_gl_window(window_title, screen_width, screen_height,
                                                 window_bits, want_fullscreen, !loop.kiosk);
     loop.fullscreen = opened == window_opened::fullscreen;
-    return opened != window_opened::failed;
+    loop.window_open = opened != window_opened::failed;
+    return loop.window_open;
 }
 
 // Truncates toward zero, so N early in the show asks for a negative position.
@@ -143,26 +145,19 @@ pass_actions step_keys(key_state& keys, bool show_over, float clock_ms) {
     return actions;
 }
 
-int run_demo(start_choice start) {
-    loop = {};
-    loop.active = true;
-    loop.kiosk = start == start_choice::fullscreen;
+namespace {
 
-    if (!platform_open_display())
-        return exit_failed;
-    loop.frame_log = open_frame_log();
-
+// The start question, the window and the loop, until the show ends or cannot go on;
+// returns the exit status. run_demo tears down whatever it leaves open.
+int run_show(start_choice start) {
     // Kept exactly: the start question as the program has always asked it.
     const bool want_fullscreen =
         start == start_choice::fullscreen ||
         (start == start_choice::ask &&
          platform_ask_yes_no("Start FullScreen?", "Would You Like To Run In Fullscreen Mode?",
                              dialog_icon::question) == dialog_answer::yes);
-    if (!open_demo_window(want_fullscreen)) {
-        platform_close_display();
-        close_frame_log();
+    if (!open_demo_window(want_fullscreen))
         return exit_failed;
-    }
 
     platform_event event;
     bool done = false;
@@ -185,18 +180,30 @@ int run_demo(start_choice start) {
             seek_soundtrack(actions.seek_ms[i]);
         if (actions.toggle) {
             close_gl_window();
-            if (!open_demo_window(!loop.fullscreen)) {
-                stop_soundtrack();
-                platform_close_display();
-                close_frame_log();
+            loop.window_open = false;
+            if (!open_demo_window(!loop.fullscreen))
                 return exit_failed;
-            }
         }
     }
+    return interrupt_signal() ? exit_interrupted + interrupt_signal() : exit_ok;
+}
 
+} // namespace
+
+int run_demo(start_choice start) {
+    loop = {};
+    loop.active = true;
+    loop.kiosk = start == start_choice::fullscreen;
+
+    if (!platform_open_display())
+        return exit_failed;
+    loop.frame_log = open_frame_log();
+    const int status = run_show(start);
+    // One way out, however the show ended.
     stop_soundtrack();
-    close_gl_window();
+    if (loop.window_open)
+        close_gl_window();
     platform_close_display();
     close_frame_log();
-    return interrupt_signal() ? exit_interrupted + interrupt_signal() : exit_ok;
+    return status;
 }

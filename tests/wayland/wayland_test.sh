@@ -65,6 +65,8 @@ native | mutter) # Framed, F1 to fullscreen and back, Escape: the show goes on t
     done
     x11_expect_exit 0
     grep -q "lock_pointer(" "$x11_work/out" && x11_fail "the pointer was locked"
+    grep -q 'set_app_id("org.vornhal.Vornhal")' "$x11_work/out" ||
+        x11_fail "app id: $(grep -o 'set_app_id([^)]*)' "$x11_work/out" | head -n 1)"
     ;;
 xwayland) # Yes to the question: fullscreen fills the screen; F1; Escape.
     x11_start_weston --xwayland

@@ -23,6 +23,9 @@ window() {
     win=$(x11_wait Vornhal "$1") || x11_fail "no new Vornhal window"
     geometry=$(x11_geometry "$win")
     [[ ${geometry##*,} == 800x600 ]] || x11_fail "client area ${geometry##*,}"
+    # Its class is the desktop entry's name, so a desktop matches the two.
+    [[ $(xprop -id "$win" WM_CLASS) == *'"org.vornhal.Vornhal"'* ]] ||
+        x11_fail "window class $(xprop -id "$win" WM_CLASS)"
     sleep 0.5
     xdotool mousemove --window "$win" 400 100 sleep 0.3
     IFS=, read -r x y _ <<<"$geometry"
