@@ -26,9 +26,9 @@ check() {
     PATH="$work/$lintian:$PATH" bash "$root/scripts/check-package.sh" "$work/case.deb" \
         >"$work/log" 2>&1 || got=fail
     if [[ $got == "$expected" ]]; then
-        echo "ok: $name: ${expected}s ($(tail -n 1 "$work/log"))"
+        echo "ok: $name: ${expected}ed ($(tail -n 1 "$work/log"))"
     else
-        echo "FAIL: $name: ${got}s, expected to $expected"
+        echo "FAIL: $name: ${got}ed, where it should have ${expected}ed"
         tail -n 20 "$work/log"
         status=1
     fi
