@@ -4,8 +4,8 @@
 # (vornhal-bench-sound --heard under with-sound-server.sh). The load starts just before
 # the show and stops after it: vornhal-capture rendering on every core, with
 # VORNHAL_LOAD=spin one busy loop per core, or with VORNHAL_LOAD=build a build beside
-# it, four compilers in a loop. Run from the repository root; as a viewer without
-# real-time priority: bash tests/sound/as_viewer.sh bash bench/sound/bench-gaps.sh ...
+# it, four compilers in a loop. Run from the repository root; as a normal user, it hears
+# what a desktop without real-time priority for its audio hears.
 # Usage: bench-gaps.sh BUILD_DIR [SECONDS] [SERVER...]   (default 25 s, all three)
 set -uo pipefail
 build=$(realpath "${1:-build}") seconds=${2:-25}
