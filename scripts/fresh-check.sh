@@ -217,8 +217,11 @@ build_package() {
 # The package again from a second clone in the test root, at another path, under
 # another umask and time zone, minutes later: it must be the very same bytes.
 rebuild_package() {
-    in_root 'head=$(git rev-parse HEAD) && git clone -q --no-checkout /root/vornhal /tmp/again &&
-        git -C /tmp/again checkout -q --detach "$head" && cd /tmp/again && umask 002 &&
+    local head
+    head=$(git -C "$repo" rev-parse HEAD) &&
+        git clone -q --no-checkout "$repo" "$root/tmp/again" &&
+        git -C "$root/tmp/again" checkout -q --detach "$head" || return 1
+    in_root 'cd /tmp/again && umask 002 &&
         TZ=UTC+14 bash scripts/package.sh build-package >/dev/null &&
         first=$(sha256sum </root/vornhal/build-package/vornhal_*.deb) &&
         again=$(sha256sum </tmp/again/build-package/vornhal_*.deb) || exit 1
