@@ -285,7 +285,9 @@ check_package() {
 }
 
 step bootstrap bootstrap
-step unpack eval 'root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) && unpack "$root"'
+# (A root directory others may enter, as a system's / is: the tests run as a normal user too.)
+step unpack eval 'root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) && chmod 755 "$root" &&
+    unpack "$root"'
 step readme read_readme_commands
 step test run_test_command
 step play run_play_command

@@ -12,6 +12,8 @@ probe=$1 source_dir=$2 kind=$3
 viewer=vornhal-viewer
 id "$viewer" >/dev/null 2>&1 ||
     useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$viewer"
+runuser -u "$viewer" -- true ||
+    { echo "as_viewer.sh: $viewer cannot run a program here; is / closed to others?" >&2 && exit 1; }
 stage=$(mktemp -d /tmp/vornhal-viewer.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/data" "$stage/scripts" "$stage/tests/sound"
