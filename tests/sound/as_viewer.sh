@@ -12,8 +12,10 @@ probe=$1 source_dir=$2 kind=$3
 viewer=vornhal-viewer
 id "$viewer" >/dev/null 2>&1 ||
     useradd --system --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$viewer"
-runuser -u "$viewer" -- true ||
-    { echo "as_viewer.sh: $viewer cannot run a program here; is / closed to others?" >&2 && exit 1; }
+# A root where a normal user cannot run programs (a bootstrapped root entered by chroot
+# can be one) cannot hold this test: it is skipped, saying so.
+runuser -u "$viewer" -- true 2>/dev/null ||
+    { echo "as_viewer.sh: $viewer cannot run a program here; skipped" >&2 && exit 77; }
 stage=$(mktemp -d /tmp/vornhal-viewer.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/data" "$stage/scripts" "$stage/tests/sound"
