@@ -122,7 +122,9 @@ sound_open sound_init() {
 
 // Points the callback at frame of the stream, under the device lock, and holds the
 // clock at ms until that sound is heard.
-static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms, bool muted) {
+// Points the callback at frame of the stream, under the device lock; returns the
+// generation its buffers will carry.
+static uint64_t move_stream_to(mp3_decoder* decoder, int64_t frame, bool muted) {
     SDL_LockAudioDevice(sound.device);
     sound.decoder = decoder;
     sound.muted = muted;
@@ -130,7 +132,12 @@ static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms, bo
     sound.position_frame = frame;
     uint64_t generation = ++sound.generation;
     SDL_UnlockAudioDevice(sound.device);
-    hold_listener_clock(sound.clock, ms, generation, monotonic_ns());
+    return generation;
+}
+
+// Moves the stream to frame and holds the clock at ms until that sound is heard.
+static void restart_stream_at(mp3_decoder* decoder, int64_t frame, double ms, bool muted) {
+    hold_listener_clock(sound.clock, ms, move_stream_to(decoder, frame, muted), monotonic_ns());
 }
 
 bool sound_play(const unsigned char* data, size_t size, int start_ms, bool silent_until_seek) {
@@ -158,12 +165,8 @@ static buffer_note latest_note() {
 static void rejoin_stream(double ms) {
     const double lead_ms = 2.0 * sound.buffer_frames * 1000.0 / mp3_rate_hz;
     const double target_ms = std::floor(ms + lead_ms);
-    SDL_LockAudioDevice(sound.device);
-    sound.muted = false;
-    seek_mp3_decoder(sound.decoder, mp3_frame_at_ms(static_cast<int64_t>(target_ms)));
-    sound.position_frame = mp3_frame_at_ms(static_cast<int64_t>(target_ms));
-    uint64_t generation = ++sound.generation;
-    SDL_UnlockAudioDevice(sound.device);
+    const uint64_t generation =
+        move_stream_to(sound.decoder, mp3_frame_at_ms(static_cast<int64_t>(target_ms)), false);
     rejoin_listener_clock(sound.clock, ms, target_ms, generation, monotonic_ns());
 }
 
