@@ -146,6 +146,10 @@ bool platform_open_display() {
     SDL_SetHintWithPriority("SDL_VIDEO_WAYLAND_EMULATE_MOUSE_WARP", "0", SDL_HINT_OVERRIDE);
     // Ctrl-C and SIGTERM are the program's own (watch_interrupts), not a close request.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A fullscreen show stays fullscreen when another window takes the keyboard. SDL
+    // would minimise one in a mode of its own, and where the window manager cannot
+    // minimise (XWayland's) it comes back framed and stays so.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     // Windows carry the desktop entry's name (X11 class, Wayland app id), so a desktop
     // matches them to it and shows its icon. SDL 2.26 reads these from the environment
     // only, when the video subsystem starts; a user's own setting wins.

@@ -90,6 +90,23 @@ x11_geometry() {
 x11_lit_pixels() {
     ffmpeg -nostdin -v error "$@" -frames:v 1 -f rawvideo -pix_fmt gray - 2>/dev/null | tr -d '\000' | wc -c
 }
+# The lit pixels in each rectangle "X Y W H" of the screen $DISPLAY, on one line, all
+# from one grab (a grab per rectangle is slow on a busy server, and sees other frames).
+x11_lit_in() {
+    local i=0 rect x y w h split="" crops="" outputs=()
+    for rect in "$@"; do
+        read -r x y w h <<<"$rect"
+        split+="[s$i]" crops+=";[s$i]crop=$w:$h:$x:$y[c$i]"
+        outputs+=(-map "[c$i]" -frames:v 1 -f rawvideo -pix_fmt gray -y "$x11_work/lit$i")
+        ((++i))
+    done
+    ffmpeg -nostdin -v error -f x11grab -draw_mouse 0 -i "$DISPLAY" \
+        -filter_complex "[0]split=$#$split$crops" "${outputs[@]}" 2>/dev/null || return 1
+    for ((i = 0; i < $#; ++i)); do
+        printf '%s ' "$(tr -d '\000' <"$x11_work/lit$i" | wc -c)"
+    done
+    echo
+}
 
 # Waits for the program to end (30 s at most: only a hung one takes that long), and fails
 # unless its status is $1.
