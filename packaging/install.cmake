@@ -4,6 +4,7 @@
 # programs in bin/, manual pages in section 1, desktop categories AudioVideo and Video.
 include(GNUInstallDirs)
 install(TARGETS vornhal vornhal-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vornhal-mode-guard RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/vornhal)
 install(FILES data/bg.png data/fg.png data/trelm.png data/music.mp3
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vornhal/data)
 # The menu plays the installed show, whatever folder it starts in.

@@ -75,11 +75,11 @@ static bool file_exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
 
-// The running executable's full path; empty when the system will not say.
-static std::string executable_path() {
+std::string executable_dir() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+    const std::string exe = length > 0 ? std::string(path, static_cast<size_t>(length)) : "";
+    return exe.empty() ? "." : exe.substr(0, exe.rfind('/'));
 }
 
 bool choose_data_dir(const char* program, const char* dir_option) {
@@ -89,9 +89,8 @@ bool choose_data_dir(const char* program, const char* dir_option) {
         places.push_back(dir_option);
     } else {
         places.push_back("data");
-        const std::string exe = executable_path();
-        if (!exe.empty()) {
-            const std::string exe_dir = exe.substr(0, exe.rfind('/'));
+        const std::string exe_dir = executable_dir();
+        if (exe_dir != ".") {
             places.push_back(exe_dir + "/../share/vornhal/data");
             places.push_back(exe_dir + "/data");
         }

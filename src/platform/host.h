@@ -33,6 +33,9 @@ std::string data_file_path(const char* name);
 // The name the program's messages start with, as given to choose_data_dir.
 const char* program_name();
 
+// The folder of the running executable; "." when the system will not say.
+std::string executable_dir();
+
 // Writes text (a help or a version) whole to standard output. False, after one line on
 // standard error naming program, when it cannot (a full disk, a closed pipe).
 bool print_to_stdout(const char* program, const char* text);

@@ -1,12 +1,13 @@
-// A watcher process that gives the X desktop its display mode back when the program dies
-// in a mode of its own (killed, crashed) without restoring it. Main thread only.
+// The mode guard, a process that gives the X desktop its display mode back when the
+// program dies in a mode of its own (killed, crashed) without restoring it. Main
+// thread only.
 #pragma once
 
-// Starts the watcher, which remembers the display mode of every screen output as it is
+// Starts the guard, which remembers the display mode of every screen output as it is
 // now: call just before the program first switches the mode. Nothing happens when one
-// runs already or it cannot start (no X display, no RandR); the program then runs as
+// runs already or it cannot start (no X display, no RandR, no guard program); the program then runs as
 // before, unguarded. Never fails the caller.
 void start_mode_guard();
-// Tells the watcher the program put the desktop mode back itself, and waits for it to
+// Tells the guard the program put the desktop mode back itself, and waits for it to
 // end. Safe to call without one.
 void stop_mode_guard();

@@ -8,6 +8,7 @@
 
 #include "platform/host.h"
 #include "platform/mode_guard.h"
+#include "platform/wayland_seat.h"
 
 #include "pngload/png_decode.h"
 
@@ -155,6 +156,22 @@ bool platform_open_display() {
     // only, when the video subsystem starts; a user's own setting wins.
     setenv("SDL_VIDEO_X11_WMCLASS", VORNHAL_APP_ID, 0);
     setenv("SDL_VIDEO_WAYLAND_WMCLASS", VORNHAL_APP_ID, 0);
+    // SDL starts on Wayland when asked to, or when no X display answers, and crashes
+    // there on a desktop without a seat: such a desktop's X server (XWayland) plays the
+    // show instead, and without one there is nothing to show it on.
+    const char* asked = SDL_GetHint(SDL_HINT_VIDEODRIVER);
+    if ((!asked || !*asked || SDL_strstr(asked, "wayland")) && wayland_desktop_without_seat()) {
+        const char* x_display = std::getenv("DISPLAY");
+        if (!x_display || !*x_display) {
+            std::fprintf(stderr, "%s (the Wayland desktop has no seat: no keyboard or pointer)\n",
+                         no_display);
+            return false;
+        }
+        if (asked && *asked)
+            std::fprintf(stderr, "vornhal: the Wayland desktop has no seat; playing on X (%s)\n",
+                         x_display);
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, "x11", SDL_HINT_OVERRIDE);
+    }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         std::fprintf(stderr, "%s (%s)\n", no_display, SDL_GetError());
         return false;

@@ -4,7 +4,8 @@
 # a crash and without ever locking the pointer (mutter nested offers no relative
 # pointers, where a lock crashed on its release), and through XWayland, where
 # fullscreen is a window of the whole screen rather than a real 800 x 600 mode. Either
-# way the picture fills the screen with its aspect kept.
+# way the picture fills the screen with its aspect kept. On a compositor without a seat
+# it plays through XWayland, or says why it cannot, where SDL alone would crash.
 # Usage: wayland_test.sh CASE VORNHAL SOURCE_DIR
 set -uo pipefail
 source "$(dirname "$0")/../lib/x11.sh"
@@ -27,6 +28,12 @@ strip_only_lit() {
     ((left > 0 && right > 0 && above == 0 && below == 0))
 }
 
+# The display of weston's XWayland, which it starts once asked for it.
+xwayland_display() {
+    wait_for "XWayland" 10 grep -q 'xserver listening on display' "$x11_work/weston.log" ||
+        x11_fail "no XWayland: $(tail -5 "$x11_work/weston.log")"
+    grep -o 'xserver listening on display :[0-9]*' "$x11_work/weston.log" | grep -o ':[0-9]*$'
+}
 focus_is() { [[ -n $1 && $(xdotool getwindowfocus 2>/dev/null) == "$(($1))" ]]; }
 
 # Frames the program has presented so far: its surface commits in the protocol trace.
@@ -67,13 +74,7 @@ native | mutter) # Framed, F1 to fullscreen and back, Escape: the show goes on t
     ;;
 xwayland) # Yes to the question: fullscreen fills the screen; F1; Escape.
     x11_start_weston --xwayland
-    for _ in $(seq 100); do
-        xwayland=$(grep -o 'xserver listening on display :[0-9]*' "$x11_work/weston.log" | grep -o ':[0-9]*$')
-        [[ -n $xwayland ]] && break
-        sleep 0.1
-    done
-    [[ -n $xwayland ]] || x11_fail "no XWayland: $(tail -5 "$x11_work/weston.log")"
-    export DISPLAY=$xwayland
+    export DISPLAY=$(xwayland_display)
     x11_launch "$run_dir" env -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy "$vornhal"
     box=$(x11_wait "Start FullScreen?") || x11_fail "no fullscreen question"
     x11_press "$box" Return
@@ -91,6 +92,27 @@ xwayland) # Yes to the question: fullscreen fills the screen; F1; Escape.
     x11_press "$win" F1
     win=$(x11_wait Vornhal "$win") || x11_fail "no window after F1"
     x11_press "$win" Escape && x11_expect_exit 0
+    ;;
+seatless) # weston with no input device: no seat, on which SDL's Wayland start crashes.
+    export XDG_RUNTIME_DIR=$x11_work/runtime WAYLAND_DISPLAY=vornhal-test
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    setsid weston --backend=headless-backend.so --socket=vornhal-test --idle-time=0 \
+        --xwayland >"$x11_work/weston.log" 2>&1 </dev/null &
+    x11_compositor=$!
+    wait_for "weston" 30 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" || x11_fail "no weston"
+    # Without an X server to turn to: one line, and status 1.
+    (cd "$run_dir" && env -u DISPLAY SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy \
+        "$vornhal" --window) >"$x11_work/out" 2>&1
+    status=$?
+    [[ $status == 1 && $(grep -c . "$x11_work/out") == 1 ]] && grep -q "no seat" "$x11_work/out" ||
+        x11_fail "without X: status $status"
+    # With XWayland: the show plays there. Nobody can press a key on a desktop without
+    # a seat (a key sent to its XWayland crashes that), so SIGTERM ends it.
+    export DISPLAY=$(xwayland_display)
+    x11_launch "$run_dir" env SDL_VIDEODRIVER=wayland SDL_AUDIODRIVER=dummy "$vornhal" --window
+    x11_wait Vornhal >/dev/null || x11_fail "no window on XWayland"
+    kill -TERM "$x11_demo" && x11_expect_exit 143
+    grep -q "playing on X" "$x11_work/out" || x11_fail "no word of playing on X"
     ;;
 *) x11_fail "unknown case $1" ;;
 esac
