@@ -5,7 +5,8 @@
 // round by round, so that a noisy machine weighs on all alike, and what the larger ones
 // add printed. Frames are never paced to a display here.
 // Run from the repository root to draw the real images from data/.
-#include "platform/host.h"
+#include "host/clock.h"
+#include "platform/gl_surface.h"
 #include "scene/scene_internal.h"
 #include "sound/soundtrack.h"
 
@@ -32,7 +33,7 @@ bench_state bench;
 // The one context on the 800 x 600 window, and windows of the larger sizes to make it
 // current on.
 bool open_bench_context() {
-    if (!open_offscreen_gl(screen_width, screen_height))
+    if (!open_offscreen_gl("vornhal-bench-scene", screen_width, screen_height))
         return false;
     bench.context = SDL_GL_GetCurrentContext();
     bench.sizes[0].window = SDL_GL_GetCurrentWindow();

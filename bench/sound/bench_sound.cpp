@@ -16,7 +16,8 @@
 //            committed music has none), and how far the music skipped forward
 //            (bench-gaps.sh runs it on each sound server with both cores busy)
 #include "mp3_encode.h"
-#include "platform/host.h"
+#include "host/clock.h"
+#include "host/files.h"
 #include "sound/soundtrack.h"
 #include "stream/mp3_decode.h"
 

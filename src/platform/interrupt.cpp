@@ -3,8 +3,8 @@
 // its next pass. Where the main thread cannot get there (waiting inside a dialog, or
 // anywhere for too long), the thread ends the program itself: it kills the dialogs and
 // other children of the program's own session, then dies of the signal. The mode
-// watcher is in a session of its own and stays, to give the desktop its mode back.
-#include "platform/host.h"
+// guard is in a session of its own and stays, to give the desktop its mode back.
+#include "platform/platform.h"
 
 #include <dirent.h>
 #include <pthread.h>

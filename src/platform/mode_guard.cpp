@@ -6,7 +6,7 @@
 #include "platform/mode_guard.h"
 
 #include "guard/guard_words.h"
-#include "platform/host.h"
+#include "host/files.h"
 
 #include <poll.h>
 #include <signal.h>

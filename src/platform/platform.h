@@ -1,10 +1,12 @@
 // The operating-system seam: the display, dialogs, the display mode, the cursor, the
-// one window with its GL context, its events and presenting. Everything above it
-// speaks in the program's own events and key codes.
+// one window with its GL context, its events and presenting, and the signals that ask
+// the program to end. Everything above it speaks in the program's own events and key
+// codes.
 //
-// Two implementations exist: platform_sdl.cpp (the real one, over SDL2, linked into
-// the program) and a scripted one in the shell tests that replays events and records
-// what was asked of it. Main thread only.
+// Two implementations of the window side exist: platform_sdl.cpp (the real one, over
+// SDL2, linked into the program) and a scripted one in the shell tests that replays
+// events and records what was asked of it. The signals are interrupt.cpp's, in both.
+// Main thread only, but for interrupt_signal.
 #pragma once
 
 // Key codes of the program's own, all below key_count: a key that types a character of
@@ -52,7 +54,7 @@ void platform_show_cursor(bool visible);
 
 // Creates the window with a client area of that size (fullscreen: bare over the switched
 // mode, or over the desktop's own mode when none was switched; else a resizable framed
-// one) on the program's surface format (host.h), makes a GL context current on it,
+// one) on the program's surface format (gl_surface.h), makes a GL context current on it,
 // paced to the display where the driver allows, shows it and gives it the keyboard
 // focus.
 window_step platform_create_window(const char* title, int width_px, int height_px, bool fullscreen);
@@ -68,3 +70,10 @@ void platform_drawable_size(int& width_px, int& height_px);
 
 // The next event: waits up to wait_ms for one (0: only takes one already pending).
 bool platform_next_event(platform_event& event, int wait_ms);
+
+// Takes Ctrl-C (SIGINT) and SIGTERM from now on: interrupt_signal() then says which came,
+// and a program that has not ended a second later is ended by it, with the children of
+// its session (dialogs) killed. Call first thing in main, before any thread starts.
+void watch_interrupts();
+// The signal that asked the program to end, or 0. Any thread.
+int interrupt_signal();

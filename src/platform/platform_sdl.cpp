@@ -1,12 +1,12 @@
 // The platform seam over SDL2. A fullscreen window is an SDL fullscreen window set to
 // the display mode found by platform_switch_display_mode; dialogs are SDL message boxes.
-// On X a watcher process (mode_guard.h) guards the desktop mode while it is switched.
+// On X a guard program (mode_guard.h) keeps the desktop mode safe while it is switched.
 // On Wayland the window outlives its GL context: SDL cannot destroy one window there and
 // make another without crashing in a late decoration callback, so the next window is
 // the same one, switched between fullscreen and framed.
 #include "platform/platform.h"
 
-#include "platform/host.h"
+#include "platform/gl_surface.h"
 #include "platform/mode_guard.h"
 #include "platform/wayland_seat.h"
 

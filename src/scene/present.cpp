@@ -8,7 +8,7 @@
 #define GL_GLEXT_PROTOTYPES 1
 #include "scene/scene_internal.h"
 
-#include "platform/host.h"
+#include "datafiles/data_files.h"
 
 #include <GL/glext.h>
 #include <algorithm>
@@ -62,7 +62,7 @@ present_rect fit_render_size(int drawable_width_px, int drawable_height_px) {
 } // namespace
 
 void create_render_target() {
-    // The surface format of the window (host.h): 8 bits a channel and a 16-bit depth.
+    // The surface format of the window (gl_surface.h): 8 bits a channel and a 16-bit depth.
     target = {};
     glGenFramebuffers(1, &target.framebuffer);
     glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);

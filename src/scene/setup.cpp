@@ -1,6 +1,6 @@
 // Scene setup on a fresh context and the composition of one frame.
 #include "scene/scene_internal.h"
-#include "platform/host.h"
+#include "datafiles/data_files.h"
 #include "pngload/png_texture.h"
 #include "sound/soundtrack.h"
 

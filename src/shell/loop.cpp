@@ -2,7 +2,9 @@
 // is pending draw a frame, present it and act on the held keys.
 #include "shell/shell.h"
 
-#include "platform/host.h"
+#include "datafiles/data_files.h"
+#include "host/clock.h"
+#include "platform/platform.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 

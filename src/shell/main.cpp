@@ -1,7 +1,9 @@
 // vornhal: plays the demo. Exits with 0 when the show ended normally, 1 when it could
 // not run, 2 for a command line it cannot take, 128 + the signal when interrupted
 // (130 for Ctrl-C, 143 for SIGTERM).
-#include "platform/host.h"
+#include "datafiles/data_files.h"
+#include "host/files.h"
+#include "platform/platform.h"
 #include "shell/shell.h"
 
 #include <cstdio>

@@ -13,7 +13,9 @@
 // is tried the same way.
 #include "sound/soundtrack.h"
 
-#include "platform/host.h"
+#include "datafiles/data_files.h"
+#include "host/clock.h"
+#include "host/files.h"
 #include "stream/listener_clock.h"
 #include "stream/server_output.h"
 #include "stream/sound_stream.h"

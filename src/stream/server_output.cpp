@@ -2,7 +2,7 @@
 // the wait is bounded.
 #include "stream/server_output.h"
 
-#include "platform/host.h"
+#include "host/clock.h"
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>

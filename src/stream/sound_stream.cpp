@@ -6,7 +6,7 @@
 // (listener_clock.h).
 #include "stream/sound_stream.h"
 
-#include "platform/host.h"
+#include "host/clock.h"
 #include "stream/listener_clock.h"
 #include "stream/mp3_decode.h"
 #include "stream/server_output.h"

@@ -19,7 +19,7 @@ mkdir -p "$run_dir" && cp -r "$3/data" "$run_dir"
 ulimit -c 0 # writing a core would hold the dying program's descriptors open meanwhile
 
 mode() { xrandr --current 2>/dev/null | awk '/\*/ { print $1; exit }'; }
-# How many processes of the program run on this display, the mode watcher included.
+# How many processes of the program run on this display, the mode guard included.
 processes() {
     for dir in /proc/[0-9]*; do
         read -r name 2>/dev/null <"$dir/comm" && [[ $name == vornhal* ]] &&

@@ -1,7 +1,7 @@
 // The PNG loader on files written here: every kind decoded to the texture's first
 // level, hostile files refused with a reason, and a large image as a real texture on
 // llvmpipe, read back.
-#include "platform/host.h"
+#include "platform/gl_surface.h"
 #include "pngload/png_decode.h"
 #include "pngload/png_texture.h"
 
@@ -130,7 +130,7 @@ TEST(PngDecode, HostileFilesAreRefusedWithAReasonBeforeAnythingLarge) {
 
 // 16384 x 512 grey, (x + 3 y) mod 251, loaded through GL on an offscreen context.
 TEST(PngTexture, ALargeImageBecomesATextureOfTheGlLimitWithAFullMipChain) {
-    ASSERT_TRUE(open_offscreen_gl(64, 64));
+    ASSERT_TRUE(open_offscreen_gl("vornhal-test-pngload", 64, 64));
     constexpr uint32_t width = 16384, height = 512;
     std::vector<bytes> rows(height, bytes(width));
     for (uint32_t y = 0; y < height; ++y)

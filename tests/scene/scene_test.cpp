@@ -2,7 +2,7 @@
 // the CPU another way: the glow against a reference of its passes, the bars against
 // the strips projected through the demo's view, and the letterbox rows.
 #define GL_GLEXT_PROTOTYPES 1
-#include "platform/host.h"
+#include "platform/gl_surface.h"
 #include "scene/scene_internal.h"
 #include "sound/soundtrack.h"
 
@@ -61,7 +61,7 @@ GLuint make_texture(int width, int height, const std::vector<uint8_t>& rgb) {
 class SceneTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(open_offscreen_gl(800, 600));
+        ASSERT_TRUE(open_offscreen_gl("vornhal-test-scene", 800, 600));
         hold_demo_clock(0);
         setup_scene();
     }

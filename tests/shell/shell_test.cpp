@@ -3,7 +3,7 @@
 // exit statuses, the keys and the minimised wait. GL is real: the twin keeps one context
 // current on a hidden window of SDL's offscreen driver, so scene setup and frames run on
 // Mesa as in the program, and the clock is the real soundtrack's.
-#include "platform/host.h"
+#include "platform/gl_surface.h"
 #include "shell/shell.h"
 #include "sound/soundtrack.h"
 
@@ -165,7 +165,7 @@ void run(const run_case& c, std::vector<std::function<void()>> actions = {},
     scripted.actions = std::move(actions);
     scripted.script.str(c.script);
     if (!SDL_GL_GetCurrentContext()) {
-        ASSERT_TRUE(open_offscreen_gl(800, 600));
+        ASSERT_TRUE(open_offscreen_gl("vornhal-test-shell", 800, 600));
     }
     EXPECT_EQ(run_demo(start), c.status);
     EXPECT_FALSE(scripted.script_ran_out);

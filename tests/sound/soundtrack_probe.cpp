@@ -2,7 +2,7 @@
 // and printed with the monotonic time of the sample ("clock MS AT_MS"), the seek keys taken from
 // standard input ("m", "n", or "sMS" for a seek to MS), and the end of the show ending the run with
 // status 0, as the demo ends. Run from the repository root (data/music.mp3).
-#include "platform/host.h"
+#include "host/clock.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 

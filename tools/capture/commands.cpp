@@ -3,7 +3,7 @@
 // where they go; on failure or interrupt nothing is left under the output's name.
 #include "capture.h"
 
-#include "platform/host.h"
+#include "host/clock.h"
 #include "scene/scene.h"
 
 #include <algorithm>

@@ -2,7 +2,8 @@
 // child fed raw RGB frames through a pipe.
 #include "capture.h"
 
-#include "platform/host.h"
+#include "datafiles/data_files.h"
+#include "host/files.h"
 #include "stream/mp3_decode.h"
 
 #include <cerrno>

@@ -2,7 +2,8 @@
 // option table in the same conventions as vornhal's own.
 #include "capture.h"
 
-#include "platform/host.h"
+#include "datafiles/data_files.h"
+#include "host/files.h"
 #include "scene/scene.h"
 #include "version.h"
 

@@ -6,7 +6,8 @@
 // long the show.
 #include "capture.h"
 
-#include "platform/host.h"
+#include "datafiles/data_files.h"
+#include "platform/gl_surface.h"
 #include "scene/scene.h"
 #include "sound/soundtrack.h"
 
@@ -51,7 +52,7 @@ void render_frame(int ms, int width_px, int height_px, std::vector<unsigned char
 // written whole to standard output. Returns the process exit status.
 int render_share(const capture_request& request, const frame_span& span, int64_t first,
                  int stride) {
-    if (!open_offscreen_gl(request.width_px, request.height_px))
+    if (!open_offscreen_gl(program_name(), request.width_px, request.height_px))
         return 1;
     hold_demo_clock(0);
     setup_scene();
