@@ -20,7 +20,6 @@ struct loop_state {
     bool active;      // false while minimised: no frame is drawn; written by take_window_event
     bool close_asked; // written by take_window_event; the loop ends before its next pass
     bool kiosk;       // started fullscreen in advance: nobody is asked; written by run_demo
-    bool fullscreen;  // the mode of the window open now; written by open_demo_window
     bool window_open; // written by open_demo_window and run_show
     FILE* frame_log;  // VORNHAL_FRAME_LOG, or null; opened and closed by run_demo
 };
@@ -44,7 +43,6 @@ constexpr int exit_interrupted = 128; // plus the signal, as a shell reports a d
 bool open_demo_window(bool want_fullscreen) {
     const window_opened opened = open_gl_window(window_title, screen_width, screen_height,
                                                 window_bits, want_fullscreen, !loop.kiosk);
-    loop.fullscreen = opened == window_opened::fullscreen;
     loop.window_open = opened != window_opened::failed;
     return loop.window_open;
 }
@@ -181,9 +179,10 @@ int run_show(start_choice start) {
         for (int i = 0; i < actions.seek_count; ++i)
             seek_soundtrack(actions.seek_ms[i]);
         if (actions.toggle) {
+            const bool was_fullscreen = gl_window_fullscreen();
             close_gl_window();
             loop.window_open = false;
-            if (!open_demo_window(!loop.fullscreen))
+            if (!open_demo_window(!was_fullscreen))
                 return exit_failed;
         }
     }

@@ -13,6 +13,9 @@ enum class window_opened { failed, fullscreen, windowed };
 window_opened open_gl_window(const char* title, int width, int height, int bits,
                              bool want_fullscreen, bool ask_without_mode = true);
 
+// Whether the window open now, or the last one, is fullscreen.
+bool gl_window_fullscreen();
+
 // Releases context and window and restores the display mode and cursor. Safe without a
 // window; a context that would not let go is reported and the rest still released.
 void close_gl_window();

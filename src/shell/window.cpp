@@ -9,8 +9,8 @@
 
 namespace {
 
-// Whether the window open now is fullscreen: its mode and cursor are restored on close.
-// Written by open_gl_window.
+// The window mode, recorded here alone: whether the window open now (or last) is
+// fullscreen, its mode and cursor restored on close. Written by open_gl_window.
 bool window_fullscreen;
 
 // Kept exactly, with every dialog text below: the captions and texts the program has
@@ -67,6 +67,10 @@ window_opened open_gl_window(const char* title, int width, int height, int bits,
 
     setup_scene();
     return window_fullscreen ? window_opened::fullscreen : window_opened::windowed;
+}
+
+bool gl_window_fullscreen() {
+    return window_fullscreen;
 }
 
 void close_gl_window() {
