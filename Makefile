@@ -1,8 +1,8 @@
 # Vornhal, for those who have make: `make run` plays the demo, `make test` runs every
 # test. Both are the README's commands (scripts/play.sh, scripts/test.sh), which install
-# what is missing first (Debian 12, apt-get).
-BUILD ?= build
-JOBS ?= $(shell nproc)
+# what is missing first (Debian 12, apt-get). The builds are the CMake presets', in
+# build/ (CMakePresets.json), with as many jobs as the machine has cores.
+export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc)
 
 .PHONY: all build run test fresh-check bench images music icons video package install format clean
 
@@ -10,21 +10,21 @@ all: build
 
 build:
 	bash scripts/install-deps.sh play test
-	cmake --preset default -B $(BUILD)
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --preset default
+	cmake --build --preset default
 
 run:
-	bash scripts/play.sh $(BUILD)
+	bash scripts/play.sh
 
 test:
-	bash scripts/test.sh $(BUILD)
+	bash scripts/test.sh
 
 # The README's commands on a fresh minimal Debian 12 root (root, network).
 fresh-check:
 	bash scripts/fresh-check.sh
 
 bench: build
-	bash scripts/run-benchmarks.sh $(BUILD)
+	bash scripts/run-benchmarks.sh build
 
 # The Debian package (build-package/vornhal_VERSION_ARCH.deb), and a plain install
 # under PREFIX (default /usr/local).
@@ -33,24 +33,24 @@ package:
 
 PREFIX ?= /usr/local
 install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	cmake --install build --prefix $(PREFIX)
 
 # Regenerate the committed data files and the icons made from the show.
 images: build
-	./$(BUILD)/tools/images/vornhal-make-images data
+	./build/tools/images/vornhal-make-images data
 
 music: build
-	./$(BUILD)/tools/music/vornhal-make-music data/music.mp3
+	./build/tools/music/vornhal-make-music data/music.mp3
 
 icons: build
-	bash scripts/make-icons.sh $(BUILD)
+	bash scripts/make-icons.sh build
 
 # The whole show, with its soundtrack, rendered headless.
 video: build
-	SDL_VIDEODRIVER=offscreen ./$(BUILD)/tools/capture/vornhal-capture video vornhal.mp4
+	SDL_VIDEODRIVER=offscreen ./build/tools/capture/vornhal-capture video vornhal.mp4
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf build build-asan build-tsan build-fuzz build-package

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, AddressSanitizer, UBSan) and runs each
 # for a while on its seed corpus; any crash, leak, sanitizer report or broken check
-# fails the job. Usage: ci-fuzz.sh [BUILD_DIR] [SECONDS_PER_TARGET]
+# fails the job. The fuzz preset builds them in build-fuzz.
+# Usage: ci-fuzz.sh [SECONDS_PER_TARGET]
 set -euo pipefail
-build=${1:-build-fuzz}
-seconds=${2:-60}
+seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root" # the presets are the source tree's; build directories are taken from here
-
-cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vornhal-fuzz-png vornhal-fuzz-mp3
+build=$root/build-fuzz
+cd "$root"
+source scripts/jobs.sh
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
 
 status=0
 for target in png mp3; do

@@ -5,13 +5,10 @@
 # Any report stops the program that made it and fails its test. Leak reports are
 # suppressed only for libraries outside the project (the GL driver and its compiler,
 # the X and SDL libraries), never for the project's own code.
-# Usage: ci-sanitizers.sh [ASAN_BUILD_DIR] [TSAN_BUILD_DIR]
+# The asan and tsan presets say what runs, in build-asan and build-tsan.
 set -euo pipefail
-asan_build=${1:-build-asan}
-tsan_build=${2:-build-tsan}
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root" # the presets are the source tree's; build directories are taken from here
-jobs=$(nproc)
+cd "$(dirname "$0")/.."
+source scripts/jobs.sh
 
 suppressions=$(mktemp)
 trap 'rm -f "$suppressions"' EXIT
@@ -64,13 +61,11 @@ printf 'called_from_lib:%s\n' swrast_dri.so libLLVM libgallium >"$tsan_suppressi
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$tsan_suppressions
 
 echo "== AddressSanitizer + UBSan: the whole suite but the long runs"
-cmake --preset asan -B "$asan_build" >/dev/null
-cmake --build "$asan_build" -j "$jobs"
-LD_PRELOAD=$gl_preload ctest --test-dir "$asan_build" --output-on-failure -j "$jobs" \
-    --timeout 600 -LE long
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+LD_PRELOAD=$gl_preload ctest --preset asan
 
 echo "== ThreadSanitizer: the sound tests"
-cmake --preset tsan -B "$tsan_build" >/dev/null
-cmake --build "$tsan_build" -j "$jobs" --target vornhal-test-sound
-LD_PRELOAD=$gl_preload ctest --test-dir "$tsan_build" --output-on-failure -j "$jobs" \
-    --timeout 600 -R '^sound\.' -LE sound-server # libpulse itself is not thread-clean to TSan
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+LD_PRELOAD=$gl_preload ctest --preset tsan

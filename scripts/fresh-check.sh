@@ -209,7 +209,7 @@ run_play_command() {
 build_package() {
     in_background chroot "$root/play" /usr/bin/env -i HOME=/root PATH="$chroot_path" \
         LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
-        bash -c 'cd /root/vornhal && bash scripts/package.sh build-package | tail -n1' &&
+        bash -c 'cd /root/vornhal && bash scripts/package.sh | tail -n1' &&
         mkdir -p "$root/root/vornhal/build-package" &&
         cp "$root"/play/root/vornhal/build-package/vornhal_*.deb "$root/root/vornhal/build-package/"
 }
@@ -222,7 +222,7 @@ rebuild_package() {
         git clone -q --no-checkout "$repo" "$root/tmp/again" &&
         git -C "$root/tmp/again" checkout -q --detach "$head" || return 1
     in_root 'cd /tmp/again && umask 002 &&
-        TZ=UTC+14 bash scripts/package.sh build-package >/dev/null &&
+        TZ=UTC+14 bash scripts/package.sh >/dev/null &&
         first=$(sha256sum </root/vornhal/build-package/vornhal_*.deb) &&
         again=$(sha256sum </tmp/again/build-package/vornhal_*.deb) || exit 1
         [[ $first == "$again" ]] || { echo "   the two builds differ: $first, $again"; exit 1; }

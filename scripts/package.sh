@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
 # Builds the Debian package from the install rules: installs what building and
-# packaging need, builds the two programs for /usr, and writes vornhal_VERSION_ARCH.deb
-# into the build directory, whose path it prints last. Two builds of one commit give
+# packaging need, builds the programs for /usr (the package workflow preset), and writes
+# vornhal_VERSION_ARCH.deb into build-package/, printing its path last. Two builds of one commit give
 # the same bytes (folder, umask, time zone and time of the build do not matter).
-# Install it with: sudo apt-get install ./BUILD_DIR/vornhal_*.deb
-# Usage: package.sh [BUILD_DIR]   (default build-package)
+# Install it with: sudo apt-get install ./build-package/vornhal_*.deb
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build-package}
+build=build-package
 cd "$root"
 bash scripts/install-deps.sh play package
 # Reproducible: the same bytes whoever builds it, where and when. Files and folders get
@@ -26,8 +25,8 @@ extra=-fstack-clash-protection
 [[ $(dpkg-architecture -qDEB_HOST_ARCH) == @(amd64|i386) ]] && extra+=" -fcf-protection"
 export DEB_CFLAGS_MAINT_APPEND=$extra DEB_CXXFLAGS_MAINT_APPEND=$extra
 eval "$(dpkg-buildflags --export=sh)" # read by the package preset
-cmake --preset package -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)"
+source scripts/jobs.sh
+cmake --workflow --preset package >/dev/null
 rm -f "$build"/vornhal_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 (cd "$build" && ls "$PWD"/vornhal_*.deb)

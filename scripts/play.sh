@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Installs what playing needs, builds the program alone and plays the demo (an X
-# display is needed). Usage: play.sh [BUILD_DIR]
+# Installs what playing needs, builds the program alone (the play workflow preset, in
+# build/) and plays the demo (an X or Wayland display is needed).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build}
-cd "$root"
+cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh play
-cmake --preset play -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vornhal
-exec "$build/src/shell/vornhal"
+source scripts/jobs.sh
+cmake --workflow --preset play >/dev/null
+exec build/src/shell/vornhal

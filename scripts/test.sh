@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, builds everything and runs every test: the
-# suite, then the sanitizer builds and the fuzz smoke (scripts/run-tests.sh).
-# Usage: test.sh [BUILD_DIR]
+# suite (the default workflow preset, in build/), then the same suite under the
+# sanitizers and a short run of each fuzz target, each in a build of its own.
+# VORNHAL_QUICK=1 stops after the plain suite.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-build}
-cd "$root"
+cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh play test
-cmake --preset default -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)"
-exec bash scripts/run-tests.sh "$build"
+source scripts/jobs.sh
+echo "== The suite"
+cmake --workflow --preset default
+
+[[ "${VORNHAL_QUICK:-0}" == 1 ]] && exit 0
+
+echo "== Sanitizers"
+bash scripts/ci-sanitizers.sh
+
+echo "== Fuzz smoke"
+bash scripts/ci-fuzz.sh 60
