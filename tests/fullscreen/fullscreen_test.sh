@@ -19,20 +19,15 @@ mkdir -p "$run_dir" && cp -r "$3/data" "$run_dir"
 ulimit -c 0 # writing a core would hold the dying program's descriptors open meanwhile
 
 mode() { xrandr --current 2>/dev/null | awk '/\*/ { print $1; exit }'; }
-# How many processes of the program run on this display, the mode guard included.
-processes() {
+# The program's processes on this display whose name matches $1.
+pids() {
     for dir in /proc/[0-9]*; do
-        read -r name 2>/dev/null <"$dir/comm" && [[ $name == vornhal* ]] &&
-            grep -qzx "DISPLAY=$DISPLAY" "$dir/environ" 2>/dev/null && echo "$dir"
-    done | grep -c .
-}
-# The mode guard's process on this display.
-guard() {
-    for dir in /proc/[0-9]*; do
-        [[ $(cat "$dir/comm" 2>/dev/null) == vornhal-mode-gu ]] &&
+        read -r name 2>/dev/null <"$dir/comm" && [[ $name == $1 ]] &&
             grep -qzx "DISPLAY=$DISPLAY" "$dir/environ" 2>/dev/null && echo "${dir#/proc/}"
     done
 }
+processes() { pids 'vornhal*' | grep -c .; } # the mode guard included
+guard() { pids vornhal-mode-gu; }
 no_guard() { [[ -z $(guard) ]]; }
 # Waits for $1 to print $2; a hang shows as its value 30 s on.
 within() {

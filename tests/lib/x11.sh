@@ -111,16 +111,13 @@ x11_lit_in() {
 # Waits for the program to end (30 s at most: only a hung one takes that long), and fails
 # unless its status is $1.
 x11_expect_exit() {
-    for _ in $(seq 600); do
-        kill -0 "$x11_demo" 2>/dev/null && sleep 0.05 && continue
-        wait "$x11_demo"
-        local status=$?
-        x11_demo=""
-        [[ $status == "$1" ]] && return 0
-        x11_fail "exit status $status, not $1"
-    done
-    x11_fail "still running 30 s on"
+    wait_for "the program to end" 30 x11_ended || x11_fail "still running 30 s on"
+    wait "$x11_demo"
+    local status=$?
+    x11_demo=""
+    [[ $status == "$1" ]] || x11_fail "exit status $status, not $1"
 }
+x11_ended() { ! kill -0 "$x11_demo" 2>/dev/null; }
 
 # A Wayland desktop in the X server: weston on its x11 backend (its headless one has no
 # seat, without which SDL's Wayland start crashes), the same size as the screen, in a
@@ -135,12 +132,8 @@ x11_start_weston() {
         --height="${size#* }" --idle-time=0 "$@" >"$x11_work/weston.log" 2>&1 </dev/null &
     x11_compositor=$!
     export WAYLAND_DISPLAY=vornhal-test
-    for _ in $(seq 100); do
-        x11_weston=$(x11_windows_named "Weston Compositor - screen0")
-        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY && -n $x11_weston ]] && return 0
-        sleep 0.1
-    done
-    x11_fail "weston did not start: $(tail -5 "$x11_work/weston.log")"
+    wait_for weston 10 x11_compositor_up "Weston Compositor - screen0" ||
+        x11_fail "weston did not start: $(tail -5 "$x11_work/weston.log")"
 }
 # GNOME's compositor nested in the X server, which offers no relative pointers, in a
 # D-Bus session and a runtime directory of its own. Sets WAYLAND_DISPLAY, and
@@ -152,11 +145,11 @@ x11_start_mutter() {
         --nested --no-x11 --wayland-display vornhal-test >"$x11_work/mutter.log" 2>&1 </dev/null &
     x11_compositor=$!
     export WAYLAND_DISPLAY=vornhal-test
-    for _ in $(seq 200); do
-        x11_weston=$(x11_windows_named "mutter")
-        [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY && -n $x11_weston ]] && return 0
-        sleep 0.1
-    done
-    x11_fail "mutter did not start: $(tail -5 "$x11_work/mutter.log")"
+    wait_for mutter 20 x11_compositor_up mutter ||
+        x11_fail "mutter did not start: $(tail -5 "$x11_work/mutter.log")"
 }
-x11_windows_named() { xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1; exit}'; }
+# Whether the compositor's socket is there and its X window, titled $1 (x11_weston).
+x11_compositor_up() {
+    x11_weston=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$1\"" | awk '{print $1; exit}')
+    [[ -S $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY && -n $x11_weston ]]
+}

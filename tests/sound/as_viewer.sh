@@ -18,11 +18,12 @@ runuser -u "$viewer" -- true 2>/dev/null ||
     { echo "as_viewer.sh: $viewer cannot run a program here; skipped" >&2 && exit 77; }
 stage=$(mktemp -d /tmp/vornhal-viewer.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/data" "$stage/scripts" "$stage/tests/sound"
+mkdir -p "$stage/data" "$stage/scripts" "$stage/tests/sound" "$stage/tests/lib"
 cp "$probe" "$stage/probe"
 cp "$source_dir/data/music.mp3" "$stage/data/"
 cp "$source_dir/scripts/sound-server.sh" "$stage/scripts/"
 cp "$source_dir/tests/sound/server_faults.sh" "$stage/tests/sound/"
+cp "$source_dir/tests/lib/wait.sh" "$stage/tests/lib/"
 chmod -R a+rX "$stage"
 runuser -u "$viewer" -- env -i PATH="$PATH" LANG=C.UTF-8 ASAN_OPTIONS=detect_leaks=0 \
     bash -c 'ulimit -r 0 && exec bash "$1/tests/sound/server_faults.sh" "$1/probe" "$1" "$2"' \

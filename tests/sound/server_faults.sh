@@ -12,6 +12,7 @@
 set -uo pipefail
 probe=$1 source_dir=$2 kind=$3
 source "$source_dir/scripts/sound-server.sh"
+source "$source_dir/tests/lib/wait.sh"
 work=$sound_runtime/probe
 mkdir -p "$work" && mkfifo "$work/keys"
 probe_pid=""
@@ -28,10 +29,8 @@ sound_server_start "$kind" nosink || exit 1
 probe_pid=$!
 exec 3>"$work/keys"
 clock() { local c; c=$(tail -n 1 "$work/clock" | cut -d' ' -f2); echo "${c:-0}"; }
-wait_clock_past() {
-    for _ in $(seq 500); do (($(clock) > $1)) && return 0; sleep 0.02; done
-    fail "the clock stays at $(clock), not past $1"
-}
+clock_past() { (($(clock) > $1)); }
+wait_clock_past() { wait_for "the clock past $1" 10 clock_past "$1" || fail "the clock stays at $(clock)"; }
 # The longest time in ms the clock stood still from line $1 of the clock file on, and
 # the longest wait between two samples, the frame's own wait on the sound.
 longest_still() {
@@ -54,8 +53,7 @@ wait_clock_past 1000
 sound_server_add_sink || exit 1
 # The device is tried again each second, and a server may take seconds more to move the
 # stream onto the new sink: 20 s is a ceiling for a hang, not a time to meet.
-for _ in $(seq 200); do sound_since 0 && break; sleep 0.1; done
-sound_since 0 || fail "no music 20 s after the sink was loaded"
+wait_for "music once the sink is loaded" 20 sound_since 0 || fail "no music"
 
 wait_clock_past $(($(clock) + 1000))
 if [[ $kind == pulseaudio ]]; then
@@ -93,16 +91,16 @@ sound_server_start "$kind" nosink || fail "the server did not start again"
 sleep 1
 sound_server_add_sink || fail "the server took no sink after its restart"
 from=$(wc -l <"$work/clock") since=$(recorded_frames)
-for _ in $(seq 100); do (($(grep -c "the sound is back" "$work/said") > back_before)) && break; sleep 0.1; done
-(($(grep -c "the sound is back" "$work/said") > back_before)) || fail "the sound never came back"
+back_again() { (($(grep -c "the sound is back" "$work/said") > back_before)); }
+wait_for "the sound back" 10 back_again || fail "the sound never came back"
 sleep 1
 sound_since "$since" || fail "nothing heard since the server came back"
 still=$(longest_still "$from")
 ((still <= 100)) || fail "the clock stood still for $still ms when the sound came back"
 
 echo s140000 >&3
-for _ in $(seq 150); do kill -0 $probe_pid 2>/dev/null || break; sleep 0.1; done
-kill -0 $probe_pid 2>/dev/null && fail "the show did not end by itself"
+probe_ended() { ! kill -0 $probe_pid 2>/dev/null; }
+wait_for "the show to end by itself" 15 probe_ended || fail "the show did not end by itself"
 wait $probe_pid || fail "ended with status $?"
 wait=$(longest_wait)
 ((wait <= 100)) || fail "the clock waited $wait ms for the sound"

@@ -38,15 +38,8 @@ focus_is() { [[ -n $1 && $(xdotool getwindowfocus 2>/dev/null) == "$(($1))" ]]; 
 
 # Frames the program has presented so far: its surface commits in the protocol trace.
 commits() { grep -c '\.commit()' "$x11_work/out"; }
-# Waits while the program runs until it has presented 5 frames more than $1.
-frames_after() {
-    for _ in $(seq 600); do
-        (($(commits) >= $1 + 5)) && return 0
-        kill -0 "$x11_demo" 2>/dev/null || return 1
-        sleep 0.05
-    done
-    return 1
-}
+# Whether the program has presented 5 frames more than $1 (or ended).
+frames_after() { (($(commits) >= $1 + 5)) || x11_ended; }
 
 case $1 in
 native | mutter) # Framed, F1 to fullscreen and back, Escape: the show goes on throughout.
@@ -56,7 +49,7 @@ native | mutter) # Framed, F1 to fullscreen and back, Escape: the show goes on t
     toggles=0 drawn=0
     for key in F1 F1 Escape; do
         # The window is up and the show goes on (after a toggle too) before each key.
-        frames_after "$drawn" || break
+        wait_for "frames" 30 frames_after "$drawn" && ! x11_ended || break
         drawn=$(commits)
         # The compositor gives the keyboard to the window under a click; mutter's X
         # window takes keys only once it has the X focus itself. weston follows the X

@@ -18,6 +18,9 @@ start() {
 # Prints the id of a new "Vornhal" window (not $1) with an 800 x 600 client area,
 # fullscreen or not as $2 says. The cursor tells them apart, hidden over a fullscreen
 # window only: it is looked for in the top letterbox band, where the picture is black.
+cursor_shown() {
+    (($(x11_lit_pixels -f x11grab -draw_mouse 1 -video_size 40x40 -i "$DISPLAY+$1,$2") > 0))
+}
 window() {
     local win geometry x y lit
     win=$(x11_wait Vornhal "$1") || x11_fail "no new Vornhal window"
@@ -26,12 +29,17 @@ window() {
     # Its class is the desktop entry's name, so a desktop matches the two.
     [[ $(xprop -id "$win" WM_CLASS) == *'"org.vornhal.Vornhal"'* ]] ||
         x11_fail "window class $(xprop -id "$win" WM_CLASS)"
-    sleep 0.5
-    xdotool mousemove --window "$win" 400 100 sleep 0.3
+    # The pointer over the top band: a window shows it (once it has come), a fullscreen
+    # one, which hides it before it is made, never does.
+    xdotool mousemove --window "$win" 400 100
     IFS=, read -r x y _ <<<"$geometry"
-    lit=$(x11_lit_pixels -f x11grab -draw_mouse 1 -video_size 40x40 -i "$DISPLAY+$((x + 380)),$((y + 80))")
-    [[ $2 == windowed ]] && ((lit == 0)) && x11_fail "the cursor is hidden over a window"
-    [[ $2 == fullscreen && ($geometry != 0,0,* || $lit != 0) ]] && x11_fail "not fullscreen: $geometry"
+    if [[ $2 == windowed ]]; then
+        wait_for "the cursor over the window" 10 cursor_shown $((x + 380)) $((y + 80)) ||
+            x11_fail "the cursor is hidden over a window"
+    else
+        cursor_shown $((x + 380)) $((y + 80)) || [[ $geometry != 0,0,* ]] &&
+            x11_fail "not fullscreen: $geometry"
+    fi
     echo "$win"
 }
 
@@ -75,18 +83,24 @@ resized) # Started with --window, no question asked; resized as a user would, th
     x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal" --window
     win=$(x11_wait Vornhal) || x11_fail "no window"
     [[ -z $(x11_windows "Start FullScreen?") ]] || x11_fail "--window still asked"
+    # The rectangles on the screen, from one grab: lit, lit, dark, dark.
+    picture_in_place() {
+        local rects=() rect x y w h ox oy lit
+        IFS=, read -r ox oy _ <<<"$(x11_geometry "$win")"
+        for rect in "$@"; do
+            read -r x y w h <<<"${rect//_/ }" && rects+=("$((ox + x)) $((oy + y)) $w $h")
+        done
+        read -ra lit < <(x11_lit_in "${rects[@]}")
+        echo "lit: ${lit[*]}" >"$x11_work/lit"
+        ((lit[0] > 0 && lit[1] > 0 && lit[2] == 0 && lit[3] == 0))
+    }
+    size_is() { [[ $(x11_geometry "$win") == *",$1" ]]; }
     while read -r size lit_left lit_right dark_a dark_b; do
-        xdotool windowsize "$win" "${size%x*}" "${size#*x}" && sleep 0.5
-        origin=$(x11_geometry "$win")
-        [[ ${origin##*,} == "$size" ]] || x11_fail "client area ${origin##*,}, not $size"
-        region() { read -r x y w h <<<"$1" && IFS=, read -r ox oy _ <<<"$origin" &&
-            x11_lit_pixels -f x11grab -draw_mouse 0 -video_size "${w}x$h" -i "$DISPLAY+$((ox + x)),$((oy + y))"; }
-        for rect in "$lit_left" "$lit_right"; do
-            (($(region "${rect//_/ }") > 0)) || x11_fail "$size: nothing shown at $rect"
-        done
-        for rect in "$dark_a" "$dark_b"; do
-            (($(region "${rect//_/ }") == 0)) || x11_fail "$size: picture outside its place at $rect"
-        done
+        xdotool windowsize "$win" "${size%x*}" "${size#*x}"
+        wait_for "client area $size" 10 size_is "$size" ||
+            x11_fail "client area $(x11_geometry "$win"), not $size"
+        wait_for "the picture in place at $size" 10 picture_in_place "$lit_left" "$lit_right" \
+            "$dark_a" "$dark_b" || x11_fail "$size: $lit_left $lit_right lit, $dark_a $dark_b dark? $(cat "$x11_work/lit")"
     done <<'END'
 1200x900 0_345_60_210 1140_345_60_210 0_0_1200_330 0_572_1200_328
 1280x600 240_230_60_140 980_230_60_140 0_0_236_600 1044_0_236_600
@@ -99,13 +113,11 @@ kiosk) # --fullscreen where 800 x 600 is not offered: no question, the desktop's
     x11_start 1024x768x24
     x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal" --fullscreen
     win=$(x11_wait Vornhal) || x11_fail "no window"
-    sleep 1
+    strip_across() { read -ra lit < <(x11_lit_in "0 309 20 150" "1004 309 20 150") &&
+        ((lit[0] > 0 && lit[1] > 0)); }
+    wait_for "the strip lit across the screen" 10 strip_across || x11_fail "nothing shown at its ends"
     [[ -z $(x11_windows Oxlu)$(x11_windows "Start FullScreen?") ]] || x11_fail "a question was asked"
     [[ $(x11_geometry "$win") == 0,0,1024x768 ]] || x11_fail "not fullscreen: $(x11_geometry "$win")"
-    for x in 0 1004; do
-        (($(x11_lit_pixels -f x11grab -draw_mouse 0 -video_size 20x150 -i "$DISPLAY+$x,309") > 0)) ||
-            x11_fail "nothing shown at x $x"
-    done
     x11_press "$win" Escape && x11_expect_exit 0
     ;;
 interrupted) # Ctrl-C, and in a second run SIGTERM, while the start question waits: the
