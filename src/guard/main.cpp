@@ -101,11 +101,11 @@ bool is_socket(int fd) {
 
 } // namespace
 
-int main(int argc, char**) {
+int main(int argc, char** argv) {
     if (argc != 1 || !is_socket(guard_line_fd)) {
-        std::fputs("vornhal-mode-guard: the show starts this helper itself; there is nothing "
-                   "to run it for by hand\n",
-                   stderr);
+        std::fprintf(stderr, "%s: the show starts this helper itself; there is nothing to run "
+                             "it for by hand\n",
+                     argv[0] ? argv[0] : guard_program);
         return 2;
     }
     XSetErrorHandler(ignore_x_error);
