@@ -30,7 +30,10 @@ check() {
 }
 
 # lintian's status counts tags of those levels, and its own failures to run.
-check "lintian --pedantic" lintian --pedantic --fail-on error,warning --tag-display-limit 0 "$deb"
+# The source package too, where the .changes of its build lies beside the .deb.
+changes=${deb%.deb}.changes
+[[ -f $changes ]] || changes=$deb
+check "lintian --pedantic" lintian --pedantic --fail-on error,warning --tag-display-limit 0 "$changes"
 # Control-flow protection cannot be whole on Debian 12: its C library's start-up files
 # lack the property, so no program linked here has it (not even /usr/bin/ls). The
 # program's own objects are built with it all the same.

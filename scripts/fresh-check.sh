@@ -211,7 +211,7 @@ build_package() {
         LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
         bash -c 'cd /root/vornhal && bash scripts/package.sh | tail -n1' &&
         mkdir -p "$root/root/vornhal/build-package" &&
-        cp "$root"/play/root/vornhal/build-package/vornhal_*.deb "$root/root/vornhal/build-package/"
+        cp "$root"/play/root/vornhal/build-package/vornhal{_,-dbgsym_}* "$root/root/vornhal/build-package/"
 }
 
 # The package again from a second clone in the test root, at another path, under
@@ -248,7 +248,8 @@ install_package() {
             /usr/share/icons/hicolor/512x512/apps/vornhal.png \
             /usr/share/man/man1/vornhal.1.gz /usr/share/man/man1/vornhal-capture.1.gz \
             /usr/share/bash-completion/completions/vornhal \
-            /usr/share/doc/vornhal/copyright /usr/share/doc/vornhal/changelog.gz \
+            /usr/share/doc/vornhal/copyright /usr/share/doc/vornhal/changelog.Debian.gz \
+            /usr/libexec/vornhal/vornhal-mode-guard \
             /usr/share/doc/vornhal/README.md; do
             grep -q -x -F "$file" <<<"$listed" || { echo "dpkg -L vornhal lacks $file"; exit 1; }
         done
@@ -284,6 +285,16 @@ check_package() {
         bash tests/package/check_package_test.sh build-package'
 }
 
+# The package's own tests (debian/tests) on it installed, in the test root, which
+# autopkgtest treats as its testbed: it builds the source tree for the test that
+# compares with the build, installs the package and what the tests need, and runs them.
+run_autopkgtest() {
+    in_root 'cd build-package && autopkgtest vornhal_*.changes -- null >/tmp/autopkgtest.log 2>&1
+        status=$?
+        grep -A 20 "@@@@ summary" /tmp/autopkgtest.log | grep -E "PASS|FAIL|SKIP" | sed "s/^/   /"
+        ((status == 0)) || { tail -n 40 /tmp/autopkgtest.log; exit 1; }'
+}
+
 step bootstrap bootstrap
 # (A root directory others may enter, as a system's / is: the tests run as a normal user too.)
 step unpack eval 'root=$(mktemp -d /var/tmp/vornhal-fresh.XXXXXX) && chmod 755 "$root" &&
@@ -294,4 +305,5 @@ step play run_play_command
 step package build_package
 step reproducible rebuild_package
 step check check_package
+step autopkgtest run_autopkgtest
 step install install_package

@@ -1,32 +1,30 @@
 #!/usr/bin/env bash
-# Builds the Debian package from the install rules: installs what building and
-# packaging need, builds the programs for /usr (the package workflow preset), and writes
-# vornhal_VERSION_ARCH.deb into build-package/, printing its path last. Two builds of one commit give
-# the same bytes (folder, umask, time zone and time of the build do not matter).
-# Install it with: sudo apt-get install ./build-package/vornhal_*.deb
+# Builds the Debian source and binary packages from debian/: installs what building
+# needs, makes the upstream tarball from the tree (tracked files only where git can
+# say which), unpacks it with debian/ in build-package/, runs dpkg-buildpackage there,
+# and prints the .deb's path last. Two builds of one commit give the same bytes (the
+# folder, umask, time zone and time of the build do not matter: every stamp is the
+# changelog's last entry). Install it with: sudo apt-get install ./build-package/vornhal_*.deb
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=build-package
-cd "$root"
+cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh play package
-# Reproducible: the same bytes whoever builds it, where and when. Files and folders get
-# the modes Debian expects whatever the caller's umask, and every stamp in the package
-# is the changelog's last entry.
 umask 022
-SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/changelog -STimestamp)
+version=$(dpkg-parsechangelog -SVersion)
+upstream=${version%-*}
+SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -STimestamp)
 export SOURCE_DATE_EPOCH
-# Debian's own compiler and linker flags, hardening included (stack protector, fortified
-# functions, full RELRO with immediate binding, PIE); the binaries are stripped.
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-# Also what this dpkg does not add yet: stack clash protection, and control-flow
-# protection where the processor has it (whole only where the C library's start-up
-# files carry it too, which Debian 12's do not).
-extra=-fstack-clash-protection
-[[ $(dpkg-architecture -qDEB_HOST_ARCH) == @(amd64|i386) ]] && extra+=" -fcf-protection"
-export DEB_CFLAGS_MAINT_APPEND=$extra DEB_CXXFLAGS_MAINT_APPEND=$extra
-eval "$(dpkg-buildflags --export=sh)" # read by the package preset
-source scripts/jobs.sh
-cmake --workflow --preset package >/dev/null
-rm -f "$build"/vornhal_*.deb
-(cd "$build" && cpack -G DEB >/dev/null)
-(cd "$build" && ls "$PWD"/vornhal_*.deb)
+out=$PWD/build-package
+tree=$out/vornhal-$upstream
+rm -rf "$out" && mkdir -p "$tree"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z -- . ':!debian' | tar --null -T - -c | tar -x -C "$tree"
+else
+    tar -c --exclude-vcs --exclude='./build*' --exclude='./obj-*' --exclude=./debian \
+        --exclude='./*.mp4' . | tar -x -C "$tree"
+fi
+tar -c --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+    -C "$out" "vornhal-$upstream" | xz -6 >"$out/vornhal_$upstream.orig.tar.xz"
+cp -r debian "$tree/"
+(cd "$tree" && dpkg-buildpackage -us -uc >../build.log 2>&1) ||
+    { tail -n 40 "$out/build.log" >&2 && exit 1; }
+ls "$out/vornhal_${version}_$(dpkg-architecture -qDEB_HOST_ARCH).deb"
