@@ -22,7 +22,7 @@ else
     tar -c --exclude-vcs --exclude='./build*' --exclude='./obj-*' --exclude=./debian \
         --exclude='./*.mp4' . | tar -x -C "$tree"
 fi
-tar -c --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner \
+tar -c --sort=name --mtime="@$SOURCE_DATE_EPOCH" --owner=0 --group=0 --numeric-owner --mode=go-w \
     -C "$out" "vornhal-$upstream" | xz -6 >"$out/vornhal_$upstream.orig.tar.xz"
 cp -r debian "$tree/"
 (cd "$tree" && dpkg-buildpackage -us -uc >../build.log 2>&1) ||
