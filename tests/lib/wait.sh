@@ -6,9 +6,9 @@
 wait_for() {
     local what=$1 seconds=$2
     shift 2
-    local deadline=$(($(date +%s%N) + seconds * 1000000000))
+    local deadline=$((${EPOCHREALTIME/./} + seconds * 1000000))
     until "$@"; do
-        if (($(date +%s%N) > deadline)); then
+        if ((${EPOCHREALTIME/./} > deadline)); then
             echo "FAIL: waited $seconds s for $what" >&2
             return 1
         fi

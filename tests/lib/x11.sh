@@ -2,6 +2,10 @@
 # background, windows found by title and driven with xdotool. A trap stops the program
 # (and what it started) and the server on every way out, early failures included.
 source "$(dirname "${BASH_SOURCE[0]}")/wait.sh"
+# The sanitizer runs preload the GL driver (scripts/ci-sanitizers.sh) for the program
+# under test alone: every server and tool here would start slower with it.
+x11_preload=${LD_PRELOAD:-}
+unset LD_PRELOAD
 x11_work=$(mktemp -d) x11_server="" x11_demo="" x11_compositor=""
 x11_stop() {
     [[ -n $x11_demo ]] && kill -9 -- "-$x11_demo" 2>/dev/null
@@ -42,7 +46,7 @@ x11_start() {
 # Runs a command in a directory, in the background and in a process group of its own
 # (whatever it starts goes with it), its output kept for x11_fail.
 x11_launch() {
-    (cd "$1" && shift && exec setsid "$@") >"$x11_work/out" 2>&1 </dev/null &
+    (cd "$1" && shift && LD_PRELOAD=$x11_preload exec setsid "$@") >"$x11_work/out" 2>&1 </dev/null &
     x11_demo=$!
 }
 
