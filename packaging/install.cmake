@@ -20,7 +20,9 @@ install(FILES packaging/completion/vornhal packaging/completion/vornhal-capture
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # Manual pages, compressed as Debian keeps them (no timestamp, so builds are
-# repeatable). The pages' FILES name the data where this build puts it.
+# repeatable). The pages' FILES name the data and the mode guard where this build puts
+# them.
+set(VORNHAL_GUARD_PATH ${CMAKE_INSTALL_FULL_LIBEXECDIR}/vornhal/vornhal-mode-guard)
 foreach(page vornhal.1 vornhal-capture.1)
   configure_file(packaging/${page} ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
