@@ -75,15 +75,20 @@ void sound_ask_server_latency() {
 // How long the sound server may take to say whether it has an output.
 constexpr int server_answer_ms = 500;
 
-// Whether SDL may go to the PulseAudio driver: asked for by name, or its first choice.
-static bool may_use_pulseaudio() {
+// Whether SDL may go to a driver that cannot open on a server without an output: its
+// PulseAudio one (the process dies) or its PipeWire one (the open waits for ever, as
+// it does while a restarted server's session manager is not up yet). Asked for by
+// name, or PulseAudio as SDL's first choice. A PipeWire desktop answers the question
+// through pipewire-pulse.
+static bool may_use_server_driver() {
     const char* driver = SDL_GetHint(SDL_HINT_AUDIODRIVER);
-    return !driver || !*driver || SDL_strstr(driver, "pulse") != nullptr;
+    return !driver || !*driver || SDL_strstr(driver, "pulse") != nullptr ||
+           SDL_strstr(driver, "pipewire") != nullptr;
 }
 
 sound_open sound_init() {
     sound_close();
-    if (may_use_pulseaudio() && ask_server_output(server_answer_ms) == server_output::not_yet) {
+    if (may_use_server_driver() && ask_server_output(server_answer_ms) == server_output::not_yet) {
         fail("the sound server has no output yet");
         return sound_open::not_yet;
     }

@@ -17,10 +17,16 @@ work=$sound_runtime/probe
 mkdir -p "$work" && mkfifo "$work/keys"
 probe_pid=""
 fail() {
-    # KILL: SDL's audio start takes SIGTERM for a quit request the probe never reads.
-    [[ -n $probe_pid ]] && kill -KILL "$probe_pid" 2>/dev/null
     echo "FAIL ($kind): $*" >&2
     tail -n 5 "$work/said" >&2
+    # Where each of the probe's threads waits, and what the server said: a hang's trail.
+    local task
+    for task in /proc/$probe_pid/task/*; do
+        echo "thread $(cat "$task/comm" 2>/dev/null): $(cat "$task/wchan" 2>/dev/null)" >&2
+    done
+    tail -n 10 "$sound_runtime/server.log" >&2 2>/dev/null
+    # KILL: SDL's audio start takes SIGTERM for a quit request the probe never reads.
+    [[ -n $probe_pid ]] && kill -KILL "$probe_pid" 2>/dev/null
     exit 1
 }
 sound_server_start "$kind" nosink || exit 1
