@@ -38,6 +38,19 @@ focus_is() { [[ -n $1 && $(xdotool getwindowfocus 2>/dev/null) == "$(($1))" ]]; 
 
 # Frames the program has presented so far: its surface commits in the protocol trace.
 commits() { grep -c '\.commit()' "$x11_work/out"; }
+# The compositor gives the keyboard to the window under a click; mutter's X window
+# takes keys only once it has the X focus itself. weston follows the X pointer by its
+# motion alone, so it goes to a corner first, then to the centre.
+press() {
+    [[ $1 == mutter ]] && xdotool windowfocus "$x11_weston" 2>/dev/null
+    xdotool mousemove --window "$x11_weston" 1 1 sleep 0.2 \
+        mousemove --window "$x11_weston" 512 384 click 1 sleep 0.3 \
+        key --window "$x11_weston" "$2" 2>/dev/null
+}
+# How many requests $1 the program has made; whether it made one more than $2 (or, for
+# none, ended).
+requests() { grep -c -F -- "${1:-none}" "$x11_work/out"; }
+taken() { if [[ -n $1 ]]; then (($(requests "$1") > $2)); else x11_ended; fi; }
 # Whether the program has presented 5 frames more than $1 (or ended).
 frames_after() { (($(commits) >= $1 + 5)) || x11_ended; }
 
@@ -46,19 +59,20 @@ native | mutter) # Framed, F1 to fullscreen and back, Escape: the show goes on t
     if [[ $1 == mutter ]]; then x11_start_mutter; else x11_start_weston; fi
     x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy SDL_VIDEODRIVER=wayland WAYLAND_DEBUG=client \
         "$vornhal" --window
-    toggles=0 drawn=0
-    for key in F1 F1 Escape; do
+    drawn=0
+    # Each key and the request that shows the program took it (Escape: its end).
+    for step in "F1 .set_fullscreen(" "F1 .unset_fullscreen(" "Escape"; do
+        read -r key request <<<"$step"
         # The window is up and the show goes on (after a toggle too) before each key.
         wait_for "frames" 30 frames_after "$drawn" && ! x11_ended || break
-        drawn=$(commits)
-        # The compositor gives the keyboard to the window under a click; mutter's X
-        # window takes keys only once it has the X focus itself. weston follows the X
-        # pointer by its motion alone, so it goes to a corner first, then to the centre.
-        [[ $1 == mutter ]] && xdotool windowfocus "$x11_weston" 2>/dev/null
-        xdotool mousemove --window "$x11_weston" 1 1 sleep 0.2 \
-            mousemove --window "$x11_weston" 512 384 click 1 sleep 0.3 \
-            key --window "$x11_weston" "$key" 2>/dev/null
-        [[ $key == F1 && $((++toggles)) == 1 ]] && fills_screen "fullscreen"
+        drawn=$(commits) asked=$(requests "$request")
+        # A key that comes before the compositor gives the window the keyboard is lost:
+        # it is pressed again while nothing shows it was taken, three times at most.
+        for _ in 1 2 3; do
+            press "$1" "$key"
+            wait_for "$key to be taken" 10 taken "$request" "$asked" && break
+        done
+        [[ $request == .set_fullscreen\( ]] && fills_screen "fullscreen"
     done
     x11_expect_exit 0
     grep -q "lock_pointer(" "$x11_work/out" && x11_fail "the pointer was locked"
