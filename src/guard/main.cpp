@@ -43,16 +43,23 @@ struct desktop_mode {
 
 desktop_mode read_desktop_mode(Display* display) {
     int screen = DefaultScreen(display);
-    desktop_mode desktop{DisplayWidth(display, screen), DisplayHeight(display, screen),
-                         DisplayWidthMM(display, screen), DisplayHeightMM(display, screen), {}};
+    desktop_mode desktop{DisplayWidth(display, screen),
+                         DisplayHeight(display, screen),
+                         DisplayWidthMM(display, screen),
+                         DisplayHeightMM(display, screen),
+                         {}};
     XRRScreenResources* resources =
         XRRGetScreenResourcesCurrent(display, DefaultRootWindow(display));
     for (int i = 0; resources && i < resources->ncrtc; ++i) {
         XRRCrtcInfo* info = XRRGetCrtcInfo(display, resources, resources->crtcs[i]);
         if (!info)
             continue;
-        desktop.crtcs.push_back({resources->crtcs[i], info->mode, info->x, info->y,
-                                 info->rotation, {info->outputs, info->outputs + info->noutput}});
+        desktop.crtcs.push_back({resources->crtcs[i],
+                                 info->mode,
+                                 info->x,
+                                 info->y,
+                                 info->rotation,
+                                 {info->outputs, info->outputs + info->noutput}});
         XRRFreeCrtcInfo(info);
     }
     if (resources)
@@ -103,8 +110,9 @@ bool is_socket(int fd) {
 
 int main(int argc, char** argv) {
     if (argc != 1 || !is_socket(guard_line_fd)) {
-        std::fprintf(stderr, "%s: the show starts this helper itself; there is nothing to run "
-                             "it for by hand\n",
+        std::fprintf(stderr,
+                     "%s: the show starts this helper itself; there is nothing to run "
+                     "it for by hand\n",
                      argv[0] ? argv[0] : guard_program);
         return 2;
     }

@@ -26,8 +26,7 @@ bool open_offscreen_gl(const char* program, int width_px, int height_px) {
                          height_px, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN);
     SDL_GLContext context = window ? SDL_GL_CreateContext(window) : nullptr;
     if (!context || SDL_GL_MakeCurrent(window, context) != 0) {
-        std::fprintf(stderr, "%s: cannot create a GL context: %s\n", program,
-                     SDL_GetError());
+        std::fprintf(stderr, "%s: cannot create a GL context: %s\n", program, SDL_GetError());
         return false;
     }
     return true;

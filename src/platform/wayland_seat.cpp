@@ -25,9 +25,8 @@ bool wayland_desktop_without_seat() {
     bool seat = false;
     static const wl_registry_listener listener = {note_global, note_global_gone};
     wl_registry* registry = wl_display_get_registry(display);
-    const bool answered =
-        registry && wl_registry_add_listener(registry, &listener, &seat) == 0 &&
-        wl_display_roundtrip(display) >= 0;
+    const bool answered = registry && wl_registry_add_listener(registry, &listener, &seat) == 0 &&
+                          wl_display_roundtrip(display) >= 0;
     if (registry)
         wl_registry_destroy(registry);
     wl_display_disconnect(display);
