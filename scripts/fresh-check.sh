@@ -250,7 +250,7 @@ install_package() {
             /usr/share/bash-completion/completions/vornhal \
             /usr/share/doc/vornhal/copyright /usr/share/doc/vornhal/changelog.Debian.gz \
             /usr/libexec/vornhal/vornhal-mode-guard \
-            /usr/share/doc/vornhal/README.md; do
+            /usr/share/doc/vornhal/README.md.gz; do
             grep -q -x -F "$file" <<<"$listed" || { echo "dpkg -L vornhal lacks $file"; exit 1; }
         done
         vornhal-capture frame 100000 /tmp/frame.png 2>/tmp/capture.log &&
