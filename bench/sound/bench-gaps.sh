@@ -5,7 +5,9 @@
 # the show and stops after it: vornhal-capture rendering on every core, with
 # VORNHAL_LOAD=spin one busy loop per core, or with VORNHAL_LOAD=build a build beside
 # it, four compilers in a loop. Run from the repository root; as a normal user, it hears
-# what a desktop without real-time priority for its audio hears.
+# what a desktop without real-time priority for its audio hears. With
+# VORNHAL_PLAYER=paplay the server's own player plays the music instead, asking the
+# latency the show asks, for comparison.
 # Usage: bench-gaps.sh BUILD_DIR [SECONDS] [SERVER...]   (default 25 s, all three)
 set -uo pipefail
 build=$(realpath "${1:-build}") seconds=${2:-25}
@@ -33,8 +35,17 @@ for server in "${servers[@]}"; do
     fi
     sleep 2
     printf '%-16s ' "$server:"
-    bash "$here/../../scripts/with-sound-server.sh" "$server" "$build/bench/sound/vornhal-bench-sound" \
-        --heard "$seconds" 2>&1 | grep -E '^heard:|vornhal:' | paste -sd' '
+    if [[ ${VORNHAL_PLAYER:-} == paplay ]]; then
+        # shellcheck disable=SC2016
+        bash "$here/../../scripts/with-sound-server.sh" "$server" bash -c '
+            ffmpeg -loglevel error -i data/music.mp3 -f s16le -ar 44100 -ac 2 - |
+                paplay --raw --rate=44100 --channels=2 --format=s16le --latency-msec=186 &
+            "$0" --heard-other "$1"; kill $! 2>/dev/null' \
+            "$build/bench/sound/vornhal-bench-sound" "$seconds"
+    else
+        bash "$here/../../scripts/with-sound-server.sh" "$server" "$build/bench/sound/vornhal-bench-sound" \
+            --heard "$seconds"
+    fi 2>&1 | grep -E '^heard:|vornhal:' | paste -sd' '
     # A loop in the background ignores SIGINT; the capture takes either.
     kill -TERM "${load[@]}" 2>/dev/null
     wait "${load[@]}" 2>/dev/null

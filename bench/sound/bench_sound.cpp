@@ -14,7 +14,9 @@
 //            in the music the first sound heard lies, runs of digital silence of 1 ms or
 //            more in what the sink played while the show went on for that long (the
 //            committed music has none), and how far the music skipped forward
-//            (bench-gaps.sh runs it on each sound server with both cores busy)
+//            (bench-gaps.sh runs it on each sound server with both cores busy); with
+//            --heard-other SECONDS the same of what another player played meanwhile,
+//            the show's own sound left off
 #include "mp3_encode.h"
 #include "host/clock.h"
 #include "host/files.h"
@@ -343,6 +345,10 @@ int main(int argc, char** argv) {
         fseek(recording, 0, SEEK_END);
         offset = ftell(recording);
         fclose(recording);
+    }
+    if (argc == 3 && strcmp(argv[1], "--heard-other") == 0) {
+        report_heard(mp3, offset, atof(argv[2]));
+        return 0;
     }
     report_start();
     if (argc == 3 && strcmp(argv[1], "--heard") == 0) {
