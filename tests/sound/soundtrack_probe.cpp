@@ -1,5 +1,7 @@
 // The soundtrack as the loop drives it, without a window: the clock sampled every 20 ms
-// and printed with the monotonic time of the sample ("clock MS AT_MS"), the seek keys taken from
+// and printed with the monotonic time of the sample and how long the soundtrack's calls
+// kept the loop since the last line ("clock MS AT_MS TOOK_MS": what a frame would have
+// waited, apart from the time a busy machine did not run it), the seek keys taken from
 // standard input ("m", "n", or "sMS" for a seek to MS), and the end of the show ending the run with
 // status 0, as the demo ends. Run from the repository root (data/music.mp3).
 #include "host/clock.h"
@@ -16,9 +18,16 @@
 int main() {
     start_soundtrack();
     std::string command;
+    double took_ms = 0;
+    auto timed = [&took_ms](auto call) {
+        const int64_t before_ns = monotonic_ns();
+        call();
+        took_ms += static_cast<double>(monotonic_ns() - before_ns) / 1e6;
+    };
     for (;;) {
-        sample_demo_clock();
-        std::printf("clock %.0f %.1f\n", demo_time_ms, monotonic_ns() / 1e6);
+        timed(sample_demo_clock);
+        std::printf("clock %.0f %.1f %.1f\n", demo_time_ms, monotonic_ns() / 1e6, took_ms);
+        took_ms = 0;
         std::fflush(stdout);
         if (show_is_over(demo_time_ms))
             break;
@@ -35,9 +44,9 @@ int main() {
         }
         const int now_ms = static_cast<int>(demo_time_ms);
         if (command == "m" || command == "n")
-            seek_soundtrack(now_ms + (command == "m" ? 400 : -400));
+            timed([&] { seek_soundtrack(now_ms + (command == "m" ? 400 : -400)); });
         else if (command[0] == 's')
-            seek_soundtrack(std::atoi(command.c_str() + 1));
+            timed([&] { seek_soundtrack(std::atoi(command.c_str() + 1)); });
         command.clear();
     }
     stop_soundtrack();
