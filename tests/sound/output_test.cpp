@@ -17,13 +17,10 @@
 std::vector<int16_t> decode_all(const std::vector<unsigned char>& mp3); // mp3_test.cpp
 
 // A seek of 400 ms from the clock's reading lands that far ahead of the sound then
-// handed over, less what the clock trails it by: two device buffers just after the
-// device asked for one, less as the buffer plays and the next call comes (later on a
-// busy machine), never less than nothing. Give or take how far a sound server's own
-// buffering and a starved device thread move it.
-constexpr double seek_ahead_min_ms = 400.0 - 2 * sound_buffer_frames / 44.1;
-constexpr double seek_ahead_max_ms = 400.0;
-constexpr double seek_ahead_slack_ms = 100.0;
+// handed over, less what the clock trails it by: two buffers at most, less as a buffer
+// plays (and on a busy machine), give or take a server's own buffering.
+constexpr double seek_ahead_ms = 400.0 - sound_buffer_frames / 44.1; // midway
+constexpr double seek_ahead_slack_ms = sound_buffer_frames / 44.1 + 100.0;
 
 static void wait_until_heard(int ms) {
     for (int waited = 0; waited < 2000 && sound_time_ms() <= ms; ++waited)
@@ -89,9 +86,7 @@ TEST(SoundOutput, PlaysTheDecodeFromItsFirstSampleAndJumpsExactlyToEachSeek) {
             continue; // before the recording's first sound
         ASSERT_LT(q, n) << "no sound from the seek to frame " << target;
         EXPECT_TRUE(recording || matches(p, f, q - p));
-        const double ahead_ms = (target - f - int64_t(q - p)) / 44.1;
-        EXPECT_GE(ahead_ms, seek_ahead_min_ms - seek_ahead_slack_ms);
-        EXPECT_LE(ahead_ms, seek_ahead_max_ms + seek_ahead_slack_ms);
+        EXPECT_NEAR((target - f - int64_t(q - p)) / 44.1, seek_ahead_ms, seek_ahead_slack_ms);
         p = q;
         f = target;
     }

@@ -38,17 +38,13 @@ exec 3>"$work/keys"
 clock() { local c; c=$(tail -n 1 "$work/clock" | cut -d' ' -f2); echo "${c:-0}"; }
 clock_past() { (($(clock) > $1)); }
 wait_clock_past() { wait_for "the clock past $1" 20 clock_past "$1" || fail "the clock stays at $(clock)"; }
-# The longest time in ms the clock stood still from line $1 of the clock file on, and
-# the longest wait between two samples, the frame's own wait on the sound.
+# The longest time in ms the clock stood still from line $1 of the clock file on, and the
+# longest the soundtrack's calls kept the loop (a busy machine's delays are no wait).
 longest_still() {
     sed -n "$1,\$p" "$work/clock" | awk '$2 != last { since = $3; last = $2 }
         { if ($3 - since > most) most = $3 - since } END { printf "%d\n", most }'
 }
-# The longest the soundtrack's calls kept the loop: a machine too busy to run the probe
-# for a while is no wait for the sound.
-longest_wait() {
-    awk '$4 > most { most = $4 } END { printf "%d\n", most }' "$work/clock"
-}
+longest_wait() { awk '$4 > most { most = $4 } END { printf "%d\n", most }' "$work/clock"; }
 said_lost() { grep -c "the sound was lost" "$work/said"; }
 recorded_frames() { echo $(($(stat -c %s "$VORNHAL_RECORDING") / 4)); }
 # Whether the recording holds sound (not silence) from frame $1 on.

@@ -1,8 +1,7 @@
 // The soundtrack as the loop drives it, without a window: the clock sampled every 20 ms
-// and printed with the monotonic time of the sample and how long the soundtrack's calls
-// kept the loop since the last line ("clock MS AT_MS TOOK_MS": what a frame would have
-// waited, apart from the time a busy machine did not run it), the seek keys taken from
-// standard input ("m", "n", or "sMS" for a seek to MS), and the end of the show ending the run with
+// and printed with the time of the sample and how long the soundtrack's calls kept the
+// loop since the last line ("clock MS AT_MS TOOK_MS"), the seek keys taken from standard
+// input ("m", "n", or "sMS" for a seek to MS), and the end of the show ending the run with
 // status 0, as the demo ends. Run from the repository root (data/music.mp3).
 #include "host/clock.h"
 #include "scene/scene.h"
