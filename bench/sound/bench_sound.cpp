@@ -17,6 +17,9 @@
 //            (bench-gaps.sh runs it on each sound server with both cores busy); with
 //            --heard-other SECONDS the same of what another player played meanwhile,
 //            the show's own sound left off
+//   first:   with --first-note SECONDS alone, the monotonic time (ms) at which the
+//            recording first holds sound, looked at every millisecond for up to that
+//            long; bench-first.sh sets it against the show's first presented frame
 #include "mp3_encode.h"
 #include "host/clock.h"
 #include "host/files.h"
@@ -345,6 +348,15 @@ int main(int argc, char** argv) {
         fseek(recording, 0, SEEK_END);
         offset = ftell(recording);
         fclose(recording);
+    }
+    if (argc == 3 && strcmp(argv[1], "--first-note") == 0 && recording) {
+        recording = fopen(recording_path, "rb");
+        const double until = wall_ms() + atof(argv[2]) * 1000.0;
+        while (!recording_heard_sound(recording, offset) && wall_ms() < until)
+            std::this_thread::sleep_for(milliseconds(1));
+        printf("first note %.1f\n", wall_ms() < until ? wall_ms() : -1.0);
+        fclose(recording);
+        return 0;
     }
     if (argc == 3 && strcmp(argv[1], "--heard-other") == 0) {
         report_heard(mp3, offset, atof(argv[2]));

@@ -1,5 +1,5 @@
-// The raw reading, the frame at the start of the last buffer less the buffer the
-// device is still playing plus the time since, steps with the callback's wake-up
+// The raw reading, the frame at the start of the last buffer less what the device still
+// plays before it plus the time since, steps with the callback's wake-up
 // jitter. The clock the caller sees is a straight line that follows it by slewing its
 // speed a little, and never moves backwards.
 #include "stream/listener_clock.h"
@@ -43,7 +43,7 @@ void rejoin_listener_clock(listener_clock& clock, double from_ms, double target_
 }
 
 double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t now_ns,
-                           int buffer_frames, double patience_ms) {
+                           int buffer_frames, int ahead_frames, double patience_ms) {
     // Corrections, at every new buffer note: a proportional part that takes out the
     // error over follow_ms, and a slow integral part (rate_trim) that learns how far
     // the device's rate lies from the monotonic clock's, so a steady drift is followed
@@ -115,10 +115,10 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     // Nothing past the end of the last buffer handed over can be heard: a device that
     // stalls (a suspended sink) holds the clock there until more sound comes through,
     // as after a seek. A device keeping time asks for the next buffer a whole buffer
-    // before the clock gets there.
+    // or more before the clock gets there.
     const double handed_ms = static_cast<double>(note.start_frame + buffer_frames) * ms_per_frame;
     double heard_ms =
-        std::min(handed_ms, static_cast<double>(note.start_frame - buffer_frames) * ms_per_frame +
+        std::min(handed_ms, static_cast<double>(note.start_frame - ahead_frames) * ms_per_frame +
                                 static_cast<double>(now_ns - note.asked_ns) * 1e-6);
     bool restart = false;
     if (c.waiting) {

@@ -26,6 +26,7 @@ static struct {
     bool subsystem_up;        // owner; SDL's audio subsystem is initialised
     SDL_AudioDeviceID device; // owner; 0 while closed
     int buffer_frames;        // owner; set by sound_init
+    int ahead_frames;         // owner; set by sound_init: held before a new buffer plays
     std::string error;        // owner; reason of the last failure
 
     // Shared with the callback, under the device lock (SDL holds it around every
@@ -68,8 +69,21 @@ static void fill_device_buffer(void*, Uint8* bytes, int length) {
 void sound_ask_server_latency() {
     // SDL's PulseAudio driver asks the server for one buffer's latency, and libpulse
     // lets the environment override what a client asks (pipewire-pulse honours it too).
-    const int latency_ms = 2 * sound_buffer_frames * 1000 / mp3_rate_hz;
+    const int latency_ms = sound_server_buffers * sound_buffer_frames * 1000 / mp3_rate_hz;
     setenv("PULSE_LATENCY_MSEC", std::to_string(latency_ms).c_str(), 0);
+}
+
+// What the driver in use holds before a buffer the device asks for now plays. The
+// server fills to the latency asked of it (PULSE_LATENCY_MSEC) before it asks for the
+// next; other drivers hold one buffer while the next is filled.
+static int frames_ahead_of_new_buffer(int buffer_frames) {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const char* asked = getenv("PULSE_LATENCY_MSEC");
+    const int asked_ms = asked ? atoi(asked) : 0;
+    if (!driver || SDL_strcmp(driver, "pulseaudio") != 0 || asked_ms <= 0)
+        return buffer_frames;
+    return std::max(buffer_frames, static_cast<int>(int64_t(asked_ms) * mp3_rate_hz / 1000) -
+                                       buffer_frames);
 }
 
 // How long the sound server may take to say whether it has an output.
@@ -120,13 +134,12 @@ sound_open sound_init() {
     }
     sound.device = device;
     sound.buffer_frames = obtained.samples;
+    sound.ahead_frames = frames_ahead_of_new_buffer(obtained.samples);
     // The device runs from now on, playing silence until a stream starts.
     SDL_PauseAudioDevice(device, 0);
     return sound_open::opened;
 }
 
-// Points the callback at frame of the stream, under the device lock, and holds the
-// clock at ms until that sound is heard.
 // Points the callback at frame of the stream, under the device lock; returns the
 // generation its buffers will carry.
 static uint64_t move_stream_to(mp3_decoder* decoder, int64_t frame, bool muted) {
@@ -165,11 +178,15 @@ static buffer_note latest_note() {
     return sound.last_note;
 }
 
-// Restarts the stream ahead of a clock running on from ms, by the two buffers its sound
-// takes at most to be heard, and has the clock follow it again once it is.
+double sound_latency_ms() {
+    return sound.device != 0 ? (sound.ahead_frames + sound.buffer_frames) * 1000.0 / mp3_rate_hz
+                             : 0.0;
+}
+
+// Restarts the stream ahead of a clock running on from ms, by as much as its sound takes
+// at most to be heard, and has the clock follow it again once it is.
 static void rejoin_stream(double ms) {
-    const double lead_ms = 2.0 * sound.buffer_frames * 1000.0 / mp3_rate_hz;
-    const double target_ms = std::floor(ms + lead_ms);
+    const double target_ms = std::floor(ms + sound_latency_ms());
     const uint64_t generation =
         move_stream_to(sound.decoder, mp3_frame_at_ms(static_cast<int64_t>(target_ms)), false);
     rejoin_listener_clock(sound.clock, ms, target_ms, generation, monotonic_ns());
@@ -181,7 +198,8 @@ int sound_time_ms() {
     const int64_t now_ns = monotonic_ns();
     const double patience_ms = now_ns < sound.kept_until_ns ? kept_patience_ms : lost_after_ms;
     const double ms =
-        read_listener_clock(sound.clock, latest_note(), now_ns, sound.buffer_frames, patience_ms);
+        read_listener_clock(sound.clock, latest_note(), now_ns, sound.buffer_frames,
+                            sound.ahead_frames, patience_ms);
     // The device asks for sound again after a stall: the stream moves to the clock,
     // which ran on without it.
     if (sound.clock.rejoin)
@@ -250,7 +268,7 @@ void sound_close() {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     sound.subsystem_up = false;
     sound.device = 0;
-    sound.buffer_frames = 0;
+    sound.buffer_frames = sound.ahead_frames = 0;
     sound.decoder = nullptr;
     sound.muted = false;
     sound.position_frame = 0;

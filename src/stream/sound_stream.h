@@ -10,19 +10,20 @@
 #include <cstddef>
 #include <cstdint>
 
-// Frames per device buffer: 93 ms, what the listener is behind the decoder besides the
-// server's own latency. Sound servers size their own buffering from it (pipewire-pulse
-// runs the stream at a quarter of it). A desktop without real-time priority for the
-// audio thread, busy with a build, ran smaller ones dry; the clock makes up for the
-// latency, and a seek is heard about two buffers after it is asked.
+// Frames per device buffer: 93 ms. A desktop without real-time priority for the audio
+// thread, busy with a build, ran smaller ones dry.
 constexpr int sound_buffer_frames = 4096;
 
-// Asks the sound server, for every stream opened from now on, to hold two buffers
-// (sound_buffer_frames each) rather than one, so that the audio thread may be late by a
-// whole buffer before the sound runs dry; the sound of a buffer is then heard about one
-// buffer after the device asks for it, as the listener's clock expects. A user's own
-// PULSE_LATENCY_MSEC wins. It sets the environment, so call it before other threads
-// that read it start.
+// Buffers a sound server is asked to hold (372 ms): the audio thread, and the server's
+// own threads, may then be late by three buffers before the sound runs dry, as they are
+// on a busy desktop without real-time priority. The clock makes up for the latency.
+constexpr int sound_server_buffers = 4;
+
+// Asks the sound server, for every stream opened from now on, to hold
+// sound_server_buffers buffers rather than one; the sound of a buffer is then heard
+// about all but one of them after the device asks for it, as the listener's clock
+// expects. A user's own PULSE_LATENCY_MSEC wins, and the clock takes it. It sets the
+// environment, so call it before other threads that read it start.
 void sound_ask_server_latency();
 
 enum class sound_open {
@@ -50,8 +51,15 @@ bool sound_play(const unsigned char* data, size_t size, int start_ms = 0,
 int sound_time_ms();
 
 // Moves the stream to ms (below 0 lands at 0): the next sound played is output frame
-// round(ms * 44.1) of the decode, and the time reads ms straight away.
+// round(ms * 44.1) of the decode, and the time reads ms straight away. It is heard, and
+// the time moves on, up to sound_latency_ms later.
 void sound_seek_ms(int ms);
+
+// How far the listener is behind the sound handed to the device at most, as the clock
+// reckons it: what the sound server holds (sound_server_buffers buffers through a
+// PulseAudio client; two with a driver that holds a buffer besides the one it plays),
+// the last buffer handed over included. 0 while closed.
+double sound_latency_ms();
 
 // Whether the listener can no longer hear the stream, as of the last sound_time_ms: the
 // device was removed, it did not start playing within start_bound_ms, or it played and

@@ -1,11 +1,13 @@
 // The listener's clock driven by a simulated device: buffers of 1024 frames asked for
-// on the device's own schedule, noted by a callback that wakes early or late, and read
+// on the device's own schedule while it holds one or three others, noted by a callback that wakes early or late, and read
 // every millisecond against what the device plays at that moment.
 #include "stream/listener_clock.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 // A reading at the buffer's end is worked out two ways that round apart: this far.
@@ -50,12 +52,13 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
     };
     constexpr int frames = 1024;
     constexpr double target_ms = 60000, run_ms = 8000;
+    for (int ahead : {1, 3})
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(std::string(row.name) + ", buffers held " + std::to_string(ahead));
         const double buffer_ms = frames / 44.1 / row.device_speed;
         // From the first call until the device has shown that it plays.
         const double proof_ms = (playing_proof_buffers + 1) * buffer_ms;
-        auto due_ms = [&](int64_t b) { // buffer b is asked for as b - 1 starts playing
+        auto due_ms = [&](int64_t b) { // buffer b is asked for as b - ahead starts playing
             double at = b * buffer_ms;
             at += row.stop_at_ms >= 0 && at >= row.stop_at_ms ? row.stop_ms : 0;
             return at + (row.stall_at_ms >= 0 && at >= row.stall_at_ms ? row.stall_ms : 0);
@@ -86,19 +89,21 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
                 next_frame = int64_t(target * 44.1);
             }
             double reading =
-                read_listener_clock(clock, note, int64_t(now * 1e6), frames, row.patience_ms);
+                read_listener_clock(clock, note, int64_t(now * 1e6), frames, ahead * frames,
+                                    row.patience_ms);
             if (clock.rejoin) { // as sound_time_ms moves the stream to the clock
-                target = reading + 2 * buffer_ms;
+                target = reading + (ahead + 1) * buffer_ms;
                 rejoined_at = now;
                 rejoin_listener_clock(clock, reading, target, ++generation, int64_t(now * 1e6));
                 next_frame = int64_t(target * 44.1);
             }
             // Heard: the buffer playing by the device's schedule, as far as it has
-            // played; past its end (a stall) there is silence.
-            while (due_ms(playing + 2) <= now)
+            // played (the stream's start before its first); past its end (a stall)
+            // there is silence.
+            while (due_ms(playing + ahead + 1) <= now)
                 ++playing;
             double heard = start_frames[playing] / 44.1 +
-                           std::min(now - due_ms(playing + 1), buffer_ms) * row.device_speed;
+                           std::clamp(now - due_ms(playing + ahead), 0.0, buffer_ms) * row.device_speed;
             // After a seek the clock holds at the target until the new sound can be
             // heard: a buffer on, give or take the jitter.
             bool held = now >= row.seek_at_ms && now < row.seek_at_ms + buffer_ms - row.jitter_ms;
@@ -117,9 +122,9 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
             // (Adrift, the clock runs alone, and the moved stream's first sound may come a
             // jitter early.)
             const bool alone =
-                clock.lost || clock.adrift || now < rejoined_at + 3 * buffer_ms + row.jitter_ms;
+                clock.lost || clock.adrift || now < rejoined_at + (ahead + 2) * buffer_ms + row.jitter_ms;
             ASSERT_TRUE(alone || holds_for_sound ||
-                        reading <= heard + buffer_ms + row.jitter_ms + rounding_ms)
+                        reading <= heard + ahead * buffer_ms + row.jitter_ms + rounding_ms)
                 << now;
             still_since = reading == previous && now != row.seek_at_ms ? still_since : now;
             const double held_for_ms =

@@ -16,12 +16,6 @@
 
 std::vector<int16_t> decode_all(const std::vector<unsigned char>& mp3); // mp3_test.cpp
 
-// A seek of 400 ms from the clock's reading lands that far ahead of the sound then
-// handed over, less what the clock trails it by: two buffers at most, less as a buffer
-// plays (and on a busy machine), give or take a server's own buffering.
-constexpr double seek_ahead_ms = 400.0 - sound_buffer_frames / 44.1; // midway
-constexpr double seek_ahead_slack_ms = sound_buffer_frames / 44.1 + 100.0;
-
 static void wait_until_heard(int ms) {
     for (int waited = 0; waited < 2000 && sound_time_ms() <= ms; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -39,6 +33,11 @@ TEST(SoundOutput, PlaysTheDecodeFromItsFirstSampleAndJumpsExactlyToEachSeek) {
     ASSERT_TRUE(sound_init() == sound_open::opened && sound_play(mp3.data(), mp3.size()))
         << sound_error();
     wait_until_heard(500);
+    // A seek of 400 ms from the clock's reading lands that far ahead of the sound then
+    // handed over, less what the clock trails it by: sound_latency_ms at most, less as a
+    // buffer plays (and on a busy machine), give or take a server's own buffering.
+    const double seek_ahead_ms = 400.0 - sound_latency_ms() / 2; // midway
+    const double seek_ahead_slack_ms = sound_latency_ms() / 2 + 100.0;
     std::vector<int64_t> targets;
     for (int frame = 0; frame < 7; ++frame) {
         int now_ms = sound_time_ms();
