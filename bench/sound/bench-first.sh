@@ -19,7 +19,7 @@ for server in "${servers[@]}"; do
             source tests/lib/x11.sh
             source scripts/sound-server.sh
             load=()
-            trap 'kill "${load[@]}" 2>/dev/null; sound_server_stop; x11_stop; rm -rf "$sound_runtime"' EXIT
+            trap 'kill "${load[@]}" "$x11_server" 2>/dev/null; sound_server_stop; x11_stop; rm -rf "$sound_runtime"' EXIT
             sound_server_start "$server" || exit 1
             x11_start 1024x768x24
             for _ in $(seq "$(nproc)"); do
@@ -31,15 +31,17 @@ for server in "${servers[@]}"; do
             sleep 1 # it has read the recording this far, all silence
             x11_launch . env VORNHAL_FRAME_LOG="$x11_work/frames" "$build/src/shell/vornhal" --window
             wait "$poller"
+            sleep 1 # the frames that move with it
             kill -TERM "$x11_demo"
             wait "$x11_demo"
             awk -v s="$server" -v r="$run" -v n="$(awk '{print $3}' "$x11_work/note")" '
                 NR == 1 { first = $1; clock = $2 }
                 $2 != clock { moved = $1; exit }
+                { before = $1 }
                 END {
                     if (n < 0 || !moved) { printf "%s run %d: no note or no frame\n", s, r; exit }
-                    printf "%s run %d: first frame %+.1f ms, first moving frame %+.1f ms from the first note\n",
-                        s, r, first - n, moved - n
+                    printf "%s run %d: first frame %+.1f ms, first moving frame %+.1f ms from the first note " \
+                        "(%.1f ms after the frame before it)\n", s, r, first - n, moved - n, moved - before
                 }' "$x11_work/frames"
         )
     done

@@ -46,7 +46,7 @@ for server in "${servers[@]}"; do
     # shellcheck disable=SC2016
     [[ ${VORNHAL_PLAYER:-} == paplay ]] && player=(bash -c '
         ffmpeg -loglevel error -i data/music.mp3 -f s16le -ar 44100 -ac 2 - |
-            paplay --raw --rate=44100 --channels=2 --format=s16le --latency-msec=372 &
+            paplay --raw --rate=44100 --channels=2 --format=s16le --latency-msec=186 &
         "$0" --heard-other "$1"; kill $! 2>/dev/null' "${player[0]}" "$seconds")
     # shellcheck disable=SC2016
     bash "$here/../../scripts/with-sound-server.sh" "$server" bash -c '

@@ -14,10 +14,12 @@
 // thread, busy with a build, ran smaller ones dry.
 constexpr int sound_buffer_frames = 4096;
 
-// Buffers a sound server is asked to hold (372 ms): the audio thread, and the server's
-// own threads, may then be late by three buffers before the sound runs dry, as they are
-// on a busy desktop without real-time priority. The clock makes up for the latency.
-constexpr int sound_server_buffers = 4;
+// Buffers a sound server is asked to hold (186 ms): the audio thread may then be late
+// by a whole buffer before the sound runs dry. The clock makes up for the latency. More
+// would take a busy desktop's dropouts down a little, but a server runs its sink finer
+// than a client asks whenever another client asks for less, and the clock, which only
+// knows what was asked, would then trail the sound by up to half of it.
+constexpr int sound_server_buffers = 2;
 
 // Asks the sound server, for every stream opened from now on, to hold
 // sound_server_buffers buffers rather than one; the sound of a buffer is then heard
