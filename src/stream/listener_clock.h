@@ -84,12 +84,11 @@ void rejoin_listener_clock(listener_clock& clock, double from_ms, double target_
                            uint64_t generation, int64_t now_ns);
 
 // The position heard at now_ns, in milliseconds, after taking in note; buffer_frames is
-// the device buffer, ahead_frames what plays before a buffer just asked for. Never less than an earlier
-// reading of the same generation; held until the device plays; smooth between notes; a
+// the device buffer, ahead_frames what plays before a buffer just asked for. Never less than an
+// earlier reading of the same generation; held until the device plays; smooth between notes; a
 // stall that leaves the clock behind what is heard makes it jump, and only forward; a
 // stall holds it at the end of the sound handed over for stall_hold_ms, then leaves it
 // adrift; after a stop it stands where it stood; a device that does not play within
 // start_bound_ms, or played and went silent for patience_ms, leaves it running alone.
 double read_listener_clock(listener_clock& clock, const buffer_note& note, int64_t now_ns,
-                           int buffer_frames, int ahead_frames,
-                           double patience_ms = lost_after_ms);
+                           int buffer_frames, int ahead_frames, double patience_ms = lost_after_ms);

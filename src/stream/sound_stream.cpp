@@ -82,8 +82,8 @@ static int frames_ahead_of_new_buffer(int buffer_frames) {
     const int asked_ms = asked ? atoi(asked) : 0;
     if (!driver || SDL_strcmp(driver, "pulseaudio") != 0 || asked_ms <= 0)
         return buffer_frames;
-    return std::max(buffer_frames, static_cast<int>(int64_t(asked_ms) * mp3_rate_hz / 1000) -
-                                       buffer_frames);
+    return std::max(buffer_frames,
+                    static_cast<int>(int64_t(asked_ms) * mp3_rate_hz / 1000) - buffer_frames);
 }
 
 // How long the sound server may take to say whether it has an output.
@@ -197,9 +197,8 @@ int sound_time_ms() {
         return 0;
     const int64_t now_ns = monotonic_ns();
     const double patience_ms = now_ns < sound.kept_until_ns ? kept_patience_ms : lost_after_ms;
-    const double ms =
-        read_listener_clock(sound.clock, latest_note(), now_ns, sound.buffer_frames,
-                            sound.ahead_frames, patience_ms);
+    const double ms = read_listener_clock(sound.clock, latest_note(), now_ns, sound.buffer_frames,
+                                          sound.ahead_frames, patience_ms);
     // The device asks for sound again after a stall: the stream moves to the clock,
     // which ran on without it.
     if (sound.clock.rejoin)
