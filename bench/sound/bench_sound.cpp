@@ -349,8 +349,13 @@ int main(int argc, char** argv) {
         offset = ftell(recording);
         fclose(recording);
     }
-    if (argc == 3 && strcmp(argv[1], "--first-note") == 0 && recording) {
-        recording = fopen(recording_path, "rb");
+    if (argc == 3 && strcmp(argv[1], "--first-note") == 0) {
+        recording = recording_path ? fopen(recording_path, "rb") : nullptr;
+        if (!recording) {
+            fprintf(stderr,
+                    "vornhal-bench-sound: no recording (run under a sound server of its own)\n");
+            return 1;
+        }
         const double until = wall_ms() + atof(argv[2]) * 1000.0;
         while (!recording_heard_sound(recording, offset) && wall_ms() < until)
             std::this_thread::sleep_for(milliseconds(1));
