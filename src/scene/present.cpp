@@ -166,6 +166,19 @@ void present_frame(int drawable_width_px, int drawable_height_px) {
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target.framebuffer);
 }
 
+void present_black() {
+    GLfloat clear_colour[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear_colour);
+    if (target.framebuffer != 0)
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(clear_colour[0], clear_colour[1], clear_colour[2], clear_colour[3]);
+    if (target.framebuffer != 0)
+        glBindFramebuffer(GL_FRAMEBUFFER, frame_framebuffer());
+}
+
 void read_presented_frame(int width_px, int height_px, unsigned char* rgb) {
     if (target.framebuffer != 0)
         glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);

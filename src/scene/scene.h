@@ -42,5 +42,7 @@ void aim_frame(int drawable_width_px, int drawable_height_px);
 // Puts the finished frame onto the drawable aim_frame was given, over black, every
 // pixel opaque. Does not swap buffers.
 void present_frame(int drawable_width_px, int drawable_height_px);
+// Fills the window's drawable with opaque black. Does not swap buffers.
+void present_black();
 // Reads back width x height RGB pixels of the presented picture, bottom row first.
 void read_presented_frame(int width_px, int height_px, unsigned char* rgb);

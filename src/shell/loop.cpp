@@ -22,6 +22,8 @@ struct loop_state {
     bool kiosk;       // started fullscreen in advance: nobody is asked; written by run_demo
     bool window_open; // written by open_demo_window and run_show
     FILE* frame_log;  // VORNHAL_FRAME_LOG, or null; opened and closed by run_demo
+    bool shown;       // a frame has been presented; written by run_show
+    int64_t pass_ns;  // when the last pass drew its frame; written by run_show
 };
 loop_state loop;
 
@@ -98,6 +100,20 @@ void log_frame(float clock_ms) {
     std::fflush(loop.frame_log);
 }
 
+// Whether the frame just drawn is presented. Until the music's first note is heard the
+// picture is kept back: the frames are drawn unseen, at the pace they take, and the one
+// that finishes nearest the note's moment is the first shown. From then on every frame is.
+bool frame_due(int64_t now_ns) {
+    const int64_t frame_ns = now_ns - loop.pass_ns;
+    loop.pass_ns = now_ns;
+    int64_t note_ns = -1;
+    if (!loop.shown && awaiting_first_note(note_ns) &&
+        (note_ns < 0 || now_ns + frame_ns / 2 < note_ns))
+        return false;
+    loop.shown = true;
+    return true;
+}
+
 // One event of the window: keys, activation, the close request.
 void take_window_event(const platform_event& event) {
     switch (event.kind) {
@@ -161,6 +177,7 @@ int run_show(start_choice start) {
 
     platform_event event;
     bool done = false;
+    loop.pass_ns = monotonic_ns();
     while (!done && !loop.close_asked && !interrupt_signal()) {
         if (platform_next_event(event, loop.active ? 0 : inactive_wait_ms)) {
             take_window_event(event);
@@ -172,7 +189,7 @@ int run_show(start_choice start) {
         // The seek keys act on the clock of the last drawn frame.
         const pass_actions actions = step_keys(loop.keys, show_over, demo_time_ms);
         done = actions.end;
-        if (!done) {
+        if (!done && frame_due(monotonic_ns())) {
             present_window(size);
             log_frame(demo_time_ms);
         }

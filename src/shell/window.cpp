@@ -66,6 +66,10 @@ window_opened open_gl_window(const char* title, int width, int height, int bits,
     }
 
     setup_scene();
+    // The window opens black, so that its first swap, which a software GL is slow over,
+    // is done before the show's first picture: that comes with the music's first note.
+    present_black();
+    platform_swap_buffers();
     return window_fullscreen ? window_opened::fullscreen : window_opened::windowed;
 }
 

@@ -72,10 +72,11 @@ struct soundtrack_state {
     int64_t silent_start_ms;
     int64_t silent_read_ns;
     int held_ms;              // offline: the clock's value
+    bool first_note_heard;    // playing: the music's first note was heard
     bool exit_hook_set;       // close_sound_at_exit is registered; start_soundtrack sets it
     std::thread sound_thread; // joinable from start_soundtrack to stop_soundtrack
 };
-soundtrack_state soundtrack = {sound_state::off, {}, 0, -1, 0, 0, 0, false, {}};
+soundtrack_state soundtrack = {sound_state::off, {}, 0, -1, 0, 0, 0, false, false, {}};
 
 constexpr int64_t ms_ns = 1000000;
 constexpr int64_t retry_interval_ns = 1000 * ms_ns;
@@ -259,6 +260,7 @@ void start_soundtrack() {
     }
     soundtrack.state = sound_state::starting;
     soundtrack.start_ms = 0;
+    soundtrack.first_note_heard = false;
     sound_ask_server_latency();
     soundtrack.sound_thread = std::thread(run_sound_thread);
 }
@@ -325,6 +327,17 @@ void sample_demo_clock() {
         break;
     }
     demo_time_ms = static_cast<float>(silent_clock_ms());
+}
+
+bool awaiting_first_note(int64_t& due_ns) {
+    due_ns = -1;
+    if (soundtrack.state == sound_state::starting)
+        return true;
+    if (soundtrack.state != sound_state::playing || soundtrack.first_note_heard)
+        return false;
+    due_ns = sound_heard_at_ns();
+    soundtrack.first_note_heard = due_ns == 0;
+    return !soundtrack.first_note_heard;
 }
 
 void seek_soundtrack(int ms) {

@@ -1,6 +1,8 @@
 // Soundtrack: the music stream and the demo clock it provides. Main thread only.
 #pragma once
 
+#include <cstdint>
+
 // Soundtrack position in whole milliseconds as of the start of the current frame.
 // Written once per frame by sample_demo_clock, read by every layer.
 extern float demo_time_ms;
@@ -11,6 +13,12 @@ void start_soundtrack();
 
 // Stores what the listener hears now, in milliseconds, into demo_time_ms.
 void sample_demo_clock();
+
+// Whether the show still waits for its first note: from start_soundtrack while the
+// device starts, until that note is heard (or the show goes on without it). due_ns is
+// when it will be heard (monotonic ns), or -1 while the device has not taken it yet. The
+// loop keeps the picture back meanwhile, so that the first frame shown comes with it.
+bool awaiting_first_note(int64_t& due_ns);
 
 // Moves the music and the clock to ms (below 0 lands at 0).
 void seek_soundtrack(int ms);

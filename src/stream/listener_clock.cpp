@@ -5,6 +5,9 @@
 #include "stream/listener_clock.h"
 
 #include <algorithm>
+#include <cmath>
+
+constexpr double ms_per_frame = 1000.0 / 44100.0;
 
 static double clock_value_at(const listener_clock& c, int64_t now_ns) {
     return c.anchor_ms + static_cast<double>(now_ns - c.anchor_ns) * 1e-6 * c.speed;
@@ -42,6 +45,16 @@ void rejoin_listener_clock(listener_clock& clock, double from_ms, double target_
     clock.generation = generation;
 }
 
+int64_t listener_heard_at_ns(const listener_clock& clock, const buffer_note& note,
+                             int ahead_frames) {
+    if (note.buffers == 0 || note.generation != clock.generation)
+        return -1;
+    // Where read_listener_clock's heard position reaches the target.
+    const double lead_ms =
+        clock.target_ms - static_cast<double>(note.start_frame - ahead_frames) * ms_per_frame;
+    return note.asked_ns + static_cast<int64_t>(std::ceil(lead_ms * 1e6));
+}
+
 double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t now_ns,
                            int buffer_frames, int ahead_frames, double patience_ms) {
     // Corrections, at every new buffer note: a proportional part that takes out the
@@ -56,7 +69,6 @@ double read_listener_clock(listener_clock& c, const buffer_note& note, int64_t n
     constexpr double max_trim = 0.02;
     constexpr double max_slew = 0.05;
     constexpr double resync_ms = 120.0;
-    constexpr double ms_per_frame = 1000.0 / 44100.0;
 
     // The process did not run for a while: stand where the last reading stood, and
     // take no note from before as news of now.

@@ -83,6 +83,12 @@ void hold_listener_clock(listener_clock& clock, double ms, uint64_t generation, 
 void rejoin_listener_clock(listener_clock& clock, double from_ms, double target_ms,
                            uint64_t generation, int64_t now_ns);
 
+// While the clock holds for the sound of a play or a seek, when that sound is heard
+// (monotonic ns), as note tells it with ahead_frames as read_listener_clock takes them:
+// -1 while the device has not asked for it yet. The clock moves on from then.
+int64_t listener_heard_at_ns(const listener_clock& clock, const buffer_note& note,
+                             int ahead_frames);
+
 // The position heard at now_ns, in milliseconds, after taking in note; buffer_frames is
 // the device buffer, ahead_frames what plays before a buffer just asked for. Never less than an
 // earlier reading of the same generation; held until the device plays; smooth between notes; a

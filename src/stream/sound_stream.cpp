@@ -206,6 +206,14 @@ int sound_time_ms() {
     return static_cast<int>(std::floor(ms));
 }
 
+int64_t sound_heard_at_ns() {
+    const listener_clock& clock = sound.clock;
+    if (!sound.decoder || !clock.waiting || clock.speed != 0.0 || clock.held_ns != 0 ||
+        clock.adrift || clock.lost)
+        return 0;
+    return listener_heard_at_ns(clock, latest_note(), sound.ahead_frames);
+}
+
 void sound_follow_from_ms(int ms) {
     if (sound.decoder)
         rejoin_stream(std::max(ms, 0));

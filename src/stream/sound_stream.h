@@ -57,6 +57,11 @@ int sound_time_ms();
 // the time moves on, up to sound_latency_ms later.
 void sound_seek_ms(int ms);
 
+// While the clock holds for the sound of the last play or seek, when that sound is heard
+// (monotonic ns): -1 while the device has not asked for it yet; 0 when the clock does not
+// hold for one (it moves, it waits out a stall, or there is no stream).
+int64_t sound_heard_at_ns();
+
 // How far the listener is behind the sound handed to the device at most, as the clock
 // reckons it: what the sound server holds (sound_server_buffers buffers through a
 // PulseAudio client; two with a driver that holds a buffer besides the one it plays),

@@ -89,8 +89,19 @@ TEST(ListenerClock, FollowsWhatIsHeardAndNeverGoesBack) {
                     hold_listener_clock(clock, target, ++generation, int64_t(now * 1e6));
                     next_frame = int64_t(target * 44.1);
                 }
+                // Held for the sound of a play or a seek, it moves on when the note says
+                // that sound is heard, to the step of the readings.
+                const bool held_for_sound = clock.waiting && clock.speed == 0.0 &&
+                                            clock.held_ns == 0 && clock.played && !clock.lost;
+                const int64_t heard_at_ns =
+                    held_for_sound ? listener_heard_at_ns(clock, note, ahead * frames) : -1;
+                const double held_at = clock.last_ms;
                 double reading = read_listener_clock(clock, note, int64_t(now * 1e6), frames,
                                                      ahead * frames, row.patience_ms);
+                ASSERT_TRUE(heard_at_ns < 0 || clock.lost ||
+                            (reading != held_at) == (now * 1e6 >= heard_at_ns) ||
+                            std::abs(now * 1e6 - heard_at_ns) < 1e6)
+                    << now;
                 if (clock.rejoin) { // as sound_time_ms moves the stream to the clock
                     target = reading + (ahead + 1) * buffer_ms;
                     rejoined_at = now;
