@@ -76,6 +76,8 @@ sound_server_start() {
         sound_pids+=($!)
         pipewire-pulse >>"$log" 2>&1 &
         sound_pids+=($!)
+        # A client asking before it listens makes its directory first, and it gives up.
+        for _ in $(seq 200); do [[ -S $XDG_RUNTIME_DIR/pulse/native ]] && break; sleep 0.05; done
         ;;
     *) echo "sound_server_start: no server called '$sound_kind'" >&2 && return 1 ;;
     esac

@@ -25,6 +25,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -140,10 +141,13 @@ output_link open_output(bool first) {
     return first && output == sound_open::failed ? output_link::given_up : output_link::closed;
 }
 
-// Sound thread: waits for an opened device to play; false when it will not.
+// Sound thread: waits for an opened device to play; false when it will not. Once it
+// plays, a PulseAudio server is asked what it holds queued for it, for the clock.
 bool output_plays(bool first, bool& playing) {
     sound_time_ms(); // takes in what the device did meanwhile
     playing = sound_playing();
+    if (playing && std::strcmp(sound_driver(), "pulseaudio") == 0)
+        sound_take_server_queue_ms(server_own_stream_queue_ms(server_answer_ms));
     if (!sound_lost())
         return true;
     if (first)

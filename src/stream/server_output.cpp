@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -18,7 +19,9 @@ namespace {
 struct server_query {
     bool answered; // the last reply came
     bool has_output;
+    bool on_pipewire;                  // the server names itself PipeWire's
     std::vector<uint32_t> own_streams; // sink inputs of this process
+    pa_usec_t queue_usec;              // what the newest of them holds queued
     int pending;                       // kills not yet confirmed
 };
 
@@ -27,6 +30,7 @@ void take_server_info(pa_context*, const pa_server_info* info, void* userdata) {
     query->answered = true;
     // Both names are read by SDL; a sink always brings its monitor, the source.
     query->has_output = info && info->default_sink_name && info->default_source_name;
+    query->on_pipewire = info && info->server_name && std::strstr(info->server_name, "PipeWire");
 }
 
 void take_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
@@ -37,8 +41,11 @@ void take_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void*
     }
     const char* pid =
         info ? pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
-    if (pid && std::strtol(pid, nullptr, 10) == getpid())
+    if (pid && std::strtol(pid, nullptr, 10) == getpid()) {
+        if (query->own_streams.empty() || info->index > query->own_streams.back())
+            query->queue_usec = info->buffer_usec;
         query->own_streams.push_back(info->index);
+    }
 }
 
 void take_kill(pa_context*, int, void* userdata) {
@@ -86,29 +93,50 @@ bool talk_to_server(int timeout_ms, server_query& query, server_step step) {
     return connected;
 }
 
+// Asks for the server's own information; false without a server.
+bool ask_server_info(int timeout_ms, server_query& query) {
+    return talk_to_server(timeout_ms, query,
+                          [](pa_context* c, server_query& q, pa_operation*& asking) {
+                              if (!asking)
+                                  asking = pa_context_get_server_info(c, take_server_info, &q);
+                              return q.answered;
+                          });
+}
+
 } // namespace
 
 server_output ask_server_output(int timeout_ms) {
     server_query query = {};
-    bool answering = talk_to_server(
-        timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
-            if (!asking)
-                asking = pa_context_get_server_info(c, take_server_info, &q);
-            return q.answered;
-        });
-    if (!answering && !query.answered)
+    if (!ask_server_info(timeout_ms, query) && !query.answered)
         return server_output::no_server;
     return query.answered && query.has_output ? server_output::ready : server_output::not_yet;
 }
 
-bool server_keeps_own_stream(int timeout_ms) {
+bool server_runs_on_pipewire(int timeout_ms) {
     server_query query = {};
+    ask_server_info(timeout_ms, query);
+    return query.answered && query.on_pipewire;
+}
+
+// Asks for the sink inputs of this process.
+static void ask_own_streams(int timeout_ms, server_query& query) {
     talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
         if (!asking)
             asking = pa_context_get_sink_input_info_list(c, take_sink_input, &q);
         return q.answered;
     });
+}
+
+bool server_keeps_own_stream(int timeout_ms) {
+    server_query query = {};
+    ask_own_streams(timeout_ms, query);
     return query.answered && !query.own_streams.empty();
+}
+
+int server_own_stream_queue_ms(int timeout_ms) {
+    server_query query = {};
+    ask_own_streams(timeout_ms, query);
+    return query.answered && query.queue_usec > 0 ? static_cast<int>(query.queue_usec / 1000) : -1;
 }
 
 void end_own_server_streams(int timeout_ms) {

@@ -66,10 +66,28 @@ static void fill_device_buffer(void*, Uint8* bytes, int length) {
     sound.last_note = {sound.last_note.buffers + 1, sound.generation, start_frame, asked_ns};
 }
 
+// How long the sound server may take to answer a question.
+constexpr int server_answer_ms = 500;
+
+// Whether SDL may go to a driver that cannot open on a server without an output: its
+// PulseAudio one (the process dies) or its PipeWire one (the open waits for ever, as
+// it does while a restarted server's session manager is not up yet). Asked for by
+// name, or PulseAudio as SDL's first choice. A PipeWire desktop answers the question
+// through pipewire-pulse.
+static bool may_use_server_driver() {
+    const char* driver = SDL_GetHint(SDL_HINT_AUDIODRIVER);
+    return !driver || !*driver || SDL_strstr(driver, "pulse") != nullptr ||
+           SDL_strstr(driver, "pipewire") != nullptr;
+}
+
 void sound_ask_server_latency() {
     // SDL's PulseAudio driver asks the server for one buffer's latency, and libpulse
     // lets the environment override what a client asks (pipewire-pulse honours it too).
-    const int latency_ms = sound_server_buffers * sound_buffer_frames * 1000 / mp3_rate_hz;
+    if (getenv("PULSE_LATENCY_MSEC") || !may_use_server_driver())
+        return;
+    const int buffers = server_runs_on_pipewire(server_answer_ms) ? pipewire_pulse_server_buffers
+                                                                  : pulseaudio_server_buffers;
+    const int latency_ms = buffers * sound_buffer_frames * 1000 / mp3_rate_hz;
     setenv("PULSE_LATENCY_MSEC", std::to_string(latency_ms).c_str(), 0);
 }
 
@@ -84,20 +102,6 @@ static int frames_ahead_of_new_buffer(int buffer_frames) {
         return buffer_frames;
     return std::max(buffer_frames,
                     static_cast<int>(int64_t(asked_ms) * mp3_rate_hz / 1000) - buffer_frames);
-}
-
-// How long the sound server may take to say whether it has an output.
-constexpr int server_answer_ms = 500;
-
-// Whether SDL may go to a driver that cannot open on a server without an output: its
-// PulseAudio one (the process dies) or its PipeWire one (the open waits for ever, as
-// it does while a restarted server's session manager is not up yet). Asked for by
-// name, or PulseAudio as SDL's first choice. A PipeWire desktop answers the question
-// through pipewire-pulse.
-static bool may_use_server_driver() {
-    const char* driver = SDL_GetHint(SDL_HINT_AUDIODRIVER);
-    return !driver || !*driver || SDL_strstr(driver, "pulse") != nullptr ||
-           SDL_strstr(driver, "pipewire") != nullptr;
 }
 
 sound_open sound_init() {
@@ -176,6 +180,11 @@ bool sound_play(const unsigned char* data, size_t size, int start_ms, bool silen
 static buffer_note latest_note() {
     std::lock_guard<std::mutex> hold(sound.note_lock);
     return sound.last_note;
+}
+
+void sound_take_server_queue_ms(int queue_ms) {
+    if (sound.device != 0 && queue_ms > 0)
+        sound.ahead_frames = static_cast<int>(int64_t(queue_ms) * mp3_rate_hz / 1000);
 }
 
 double sound_latency_ms() {

@@ -55,7 +55,7 @@ sound_since() { (($(tail -c +$(($1 * 4 + 1)) "$VORNHAL_RECORDING" | tr -d '\000'
 wait_clock_past 1000
 [[ $kind != pulseaudio ]] || grep -q "no output yet" "$work/said" ||
     fail "no line on the server without output"
-sound_server_add_sink || exit 1
+sound_server_add_sink || fail "no sink could be added"
 # The device is tried again each second, and a server may take seconds more to move the
 # stream onto the new sink: 20 s is a ceiling for a hang, not a time to meet.
 wait_for "music once the sink is loaded" 20 sound_since 0 || fail "no music"
