@@ -3,10 +3,12 @@
 # a private XDG_RUNTIME_DIR (and, for PipeWire, a private D-Bus session); the server can
 # be killed and started again mid-run, and everything stops on the way out.
 #
-#   sound_server_start KIND [nosink]
+#   sound_server_start KIND [nosink|nomanager]
 #                             pulseaudio | pipewire (pipewire-pulse beside it) | pipewire-native
 #                             (the same, with SDL's own pipewire driver); sets SDL_AUDIODRIVER;
-#                             with nosink the server runs without any sink until
+#                             with nomanager PipeWire runs alone, no session manager ever
+#                             up, no pipewire-pulse; with nosink the server runs without
+#                             any sink until
 #   sound_server_add_sink     loads the sink, makes it the default and starts the recorder
 #   sound_server_kill         kill -9 the server and what serves with it
 #   sound_server_stop         everything, recorder included; also run on exit
@@ -72,6 +74,7 @@ sound_server_start() {
         sound_pids=($!)
         # Its clients need it listening; 10 s is a ceiling for a hang.
         for _ in $(seq 200); do [[ -S $XDG_RUNTIME_DIR/pipewire-0 ]] && break; sleep 0.05; done
+        [[ ${2:-} == nomanager ]] && return 0
         wireplumber >>"$log" 2>&1 &
         sound_pids+=($!)
         pipewire-pulse >>"$log" 2>&1 &

@@ -7,10 +7,10 @@
 // show runs silent on a real-time clock instead, which starts at 0 with the first frame,
 // seeks like the music would and so still reaches the end of the show. When the sound
 // goes away mid-show (a sound server dies, a device is removed), or a device does not
-// start playing in time, the show goes on on that clock from where it stands while the
-// sound thread closes the device and tries one again every second; once one plays, the
-// music goes on in it from the clock, in step. A sound server that has no output yet
-// is tried the same way.
+// start playing in time (or a driver never opens one), the show goes on on that clock
+// from where it stands while the sound thread closes the device and tries one again
+// every second; once one plays, the music goes on in it from the clock, in step. A
+// sound server that has no output yet is tried the same way.
 #include "sound/soundtrack.h"
 
 #include "datafiles/data_files.h"
@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -58,7 +59,7 @@ struct sound_thread_state {
     std::condition_variable wake; // the main thread wakes the sound thread with it
     output_link link;             // both threads write, as each state says
     int64_t retry_ns;             // sound thread: when a closed output is tried again
-    bool start_failed;            // sound thread: the first device could not be had
+    bool start_failed;            // both: the first device could not be had, or not in time
     bool quit;                    // main: close everything and end
 };
 sound_thread_state shared;
@@ -72,12 +73,13 @@ struct soundtrack_state {
     int64_t silent_start_ns;
     int64_t silent_start_ms;
     int64_t silent_read_ns;
-    int held_ms;              // offline: the clock's value
-    bool first_note_heard;    // playing: the music's first note was heard
-    bool exit_hook_set;       // close_sound_at_exit is registered; start_soundtrack sets it
-    std::thread sound_thread; // joinable from start_soundtrack to stop_soundtrack
+    int held_ms;               // offline: the clock's value
+    int64_t starting_since_ns; // starting: when start_soundtrack started the sound thread
+    bool first_note_heard;     // playing: the music's first note was heard
+    bool exit_hook_set;        // close_sound_at_exit is registered; start_soundtrack sets it
+    std::thread sound_thread;  // joinable from start_soundtrack to stop_soundtrack
 };
-soundtrack_state soundtrack = {sound_state::off, {}, 0, -1, 0, 0, 0, false, false, {}};
+soundtrack_state soundtrack = {sound_state::off, {}, 0, -1, 0, 0, 0, 0, false, false, {}};
 
 constexpr int64_t ms_ns = 1000000;
 constexpr int64_t retry_interval_ns = 1000 * ms_ns;
@@ -89,6 +91,11 @@ constexpr int server_answer_ms = 500;
 // until the next answer is due, and a little longer.
 constexpr int64_t quiet_before_asking_ns = 400 * ms_ns;
 constexpr int64_t kept_answer_lasts_ns = 1500 * ms_ns;
+// The sound thread has a device playing, or gives up on it, within the start bound and
+// the server's answer; one that does neither is stuck in a driver that waits for ever
+// (SDL's PipeWire one on a server whose session manager is not up), and the show starts
+// without it.
+constexpr int start_wait_s = static_cast<int>(start_bound_ms / 1000) + 1;
 
 // The sound thread reads music_file until the device is closed. A process that leaves
 // without stop_soundtrack would free the file under it while static objects are
@@ -141,13 +148,10 @@ output_link open_output(bool first) {
     return first && output == sound_open::failed ? output_link::given_up : output_link::closed;
 }
 
-// Sound thread: waits for an opened device to play; false when it will not. Once it
-// plays, a PulseAudio server is asked what it holds queued for it, for the clock.
+// Sound thread: waits for an opened device to play; false when it will not.
 bool output_plays(bool first, bool& playing) {
     sound_time_ms(); // takes in what the device did meanwhile
     playing = sound_playing();
-    if (playing && std::strcmp(sound_driver(), "pulseaudio") == 0)
-        sound_take_server_queue_ms(server_own_stream_queue_ms(server_answer_ms));
     if (!sound_lost())
         return true;
     if (first)
@@ -157,17 +161,36 @@ bool output_plays(bool first, bool& playing) {
     return false;
 }
 
+// Sound thread, while an opened device starts: what a PulseAudio server holds queued
+// for it, asked once a period. Once it plays, the clock takes the median: a sink waking
+// up leaves the queue briefly far off the length it keeps (by 100 to 200 ms).
+void note_server_queue(std::vector<int>& queue_ms, bool playing) {
+    if (std::strcmp(sound_driver(), "pulseaudio") != 0)
+        return;
+    const int ms = server_own_stream_queue_ms(server_answer_ms);
+    if (ms > 0)
+        queue_ms.push_back(ms);
+    if (!playing || queue_ms.empty())
+        return;
+    const auto middle = queue_ms.begin() + static_cast<std::ptrdiff_t>(queue_ms.size() / 2);
+    std::nth_element(queue_ms.begin(), middle, queue_ms.end());
+    sound_take_server_queue_ms(*middle);
+}
+
 // The sound thread: every step that may wait on a server or a device.
 void run_sound_thread() {
-    bool first = true; // the first device of the show is still to be had
+    bool first = true;         // the first device of the show is still to be had
+    std::vector<int> queue_ms; // note_server_queue's, for the device starting now
     int64_t next_question_ns = 0;
     std::unique_lock<std::mutex> hold(shared.lock);
     while (!shared.quit) {
+        first = first && !shared.start_failed; // the main thread may have given up on it
         switch (shared.link) {
         case output_link::closed:
             if (monotonic_ns() >= shared.retry_ns) {
                 hold.unlock();
                 const output_link next = open_output(first);
+                queue_ms.clear();
                 hold.lock();
                 shared.start_failed =
                     shared.start_failed || (first && next != output_link::opening);
@@ -180,6 +203,8 @@ void run_sound_thread() {
             hold.unlock();
             bool playing = false;
             const bool plays = output_plays(first, playing);
+            if (plays)
+                note_server_queue(queue_ms, playing);
             hold.lock();
             if (!plays) {
                 shared.start_failed = true;
@@ -265,6 +290,7 @@ void start_soundtrack() {
     soundtrack.state = sound_state::starting;
     soundtrack.start_ms = 0;
     soundtrack.first_note_heard = false;
+    soundtrack.starting_since_ns = monotonic_ns();
     sound_ask_server_latency();
     soundtrack.sound_thread = std::thread(run_sound_thread);
 }
@@ -287,9 +313,20 @@ void sample_demo_clock() {
             demo_time_ms = static_cast<float>(sound_time_ms());
             return;
         }
-        if (!start_failed) {
+        if (!start_failed &&
+            monotonic_ns() - soundtrack.starting_since_ns < start_wait_s * 1000 * ms_ns) {
             demo_time_ms = static_cast<float>(soundtrack.start_ms);
             return;
+        }
+        if (!start_failed) {
+            {
+                std::lock_guard<std::mutex> hold(shared.lock);
+                shared.start_failed = true;
+            }
+            fprintf(stderr,
+                    "%s: the sound output did not start within %d s; the show runs without "
+                    "sound until it plays\n",
+                    program_name(), start_wait_s);
         }
         soundtrack.state = link == output_link::given_up ? sound_state::silent : sound_state::lost;
         start_silent_clock(soundtrack.start_ms);
