@@ -309,6 +309,9 @@ window_step platform_create_window(const char* title, int width_px, int height_p
     SDL_ShowWindow(platform.window);
     SDL_RaiseWindow(platform.window);
     SDL_SetWindowInputFocus(platform.window);
+    // SDL gives a window the cursor as set (hidden over a fullscreen one) only once the
+    // pointer's entering it is handled, after the scene's slow setup; this gives it now.
+    SDL_SetCursor(nullptr);
     return window_step::none;
 }
 

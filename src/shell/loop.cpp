@@ -101,8 +101,9 @@ void log_frame(float clock_ms) {
 }
 
 // Whether the frame just drawn is presented. Until the music's first note is heard the
-// picture is kept back: the frames are drawn unseen, at the pace they take, and the one
-// that finishes nearest the note's moment is the first shown. From then on every frame is.
+// picture is kept back: the frames are drawn unseen, at the pace they take, the window
+// kept black, and the one that finishes nearest the note's moment is the first shown.
+// From then on every frame is.
 bool frame_due(int64_t now_ns) {
     const int64_t frame_ns = now_ns - loop.pass_ns;
     loop.pass_ns = now_ns;
@@ -192,6 +193,11 @@ int run_show(start_choice start) {
         if (!done && frame_due(monotonic_ns())) {
             present_window(size);
             log_frame(demo_time_ms);
+        } else if (!done) {
+            // Black until the first note, redrawn each pass: the window may have been
+            // mapped, resized or exposed since.
+            present_black();
+            platform_swap_buffers();
         }
         for (int i = 0; i < actions.seek_count; ++i)
             seek_soundtrack(actions.seek_ms[i]);
