@@ -19,7 +19,7 @@ constexpr int sound_buffer_frames = 4096;
 // PulseAudio holds four (372 ms): with two, a desktop without real-time priority for
 // audio, busy with a build, went silent 9 to 21 times in 25 s, with four never.
 // pipewire-pulse holds two (186 ms): asked for four, it held some 300 ms more than
-// that, and its own graph drops out under such load whatever a client asks.
+// that, and dropped out no less under such load.
 constexpr int pulseaudio_server_buffers = 4;
 constexpr int pipewire_pulse_server_buffers = 2;
 
