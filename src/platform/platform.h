@@ -37,8 +37,10 @@ enum class window_step { none, window, context, make_current };
 // Brings the display up for the whole run, with the screen saver kept off. False when
 // there is no display at all, after saying why on standard error.
 bool platform_open_display();
-// Takes the display down, with the window if one is left. Safe to call again.
-void platform_close_display();
+// Takes the display down, with the window if one is left, and SDL with it; with
+// leave_audio, SDL's audio is left as it stands (a thread is still held in its driver),
+// and only the display goes. Safe to call again.
+void platform_close_display(bool leave_audio = false);
 
 // Modal dialogs. When no dialog can be shown (no fonts, no dialog program), the caption,
 // text and the reason go to standard error and ask_yes_no answers not_shown.

@@ -196,7 +196,7 @@ bool platform_open_display() {
     return true;
 }
 
-void platform_close_display() {
+void platform_close_display(bool leave_audio) {
     platform_destroy_window();
     if (platform.kept)
         SDL_DestroyWindow(platform.kept);
@@ -205,7 +205,8 @@ void platform_close_display() {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     platform.display_open = false;
     platform.mode_switched = false;
-    SDL_Quit();
+    if (!leave_audio)
+        SDL_Quit();
     stop_mode_guard();
 }
 

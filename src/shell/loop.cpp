@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace {
 
 struct loop_state {
@@ -224,10 +226,15 @@ int run_demo(start_choice start) {
     loop.frame_log = open_frame_log();
     const int status = run_show(start);
     // One way out, however the show ended.
-    stop_soundtrack();
+    const bool sound_stopped = stop_soundtrack();
     if (loop.window_open)
         close_gl_window();
-    platform_close_display();
+    platform_close_display(!sound_stopped);
     close_frame_log();
+    if (!sound_stopped) {
+        // A driver still holds the sound thread: nothing it may use is torn down.
+        std::fflush(nullptr);
+        _exit(status);
+    }
     return status;
 }

@@ -57,10 +57,12 @@ enum class output_link {
 struct sound_thread_state {
     std::mutex lock;              // guards what follows; never held over a slow call
     std::condition_variable wake; // the main thread wakes the sound thread with it
+    std::condition_variable done; // the sound thread tells the main thread it has ended
     output_link link;             // both threads write, as each state says
     int64_t retry_ns;             // sound thread: when a closed output is tried again
     bool start_failed;            // both: the first device could not be had, or not in time
     bool quit;                    // main: close everything and end
+    bool ended;                   // sound: it has closed everything and ends
 };
 sound_thread_state shared;
 
@@ -96,6 +98,9 @@ constexpr int64_t kept_answer_lasts_ns = 1500 * ms_ns;
 // (SDL's PipeWire one on a server whose session manager is not up), and the show starts
 // without it.
 constexpr int start_wait_s = static_cast<int>(start_bound_ms / 1000) + 1;
+// Closing takes the server's answer at most, and a device close as long again; a sound
+// thread that has not ended by then is held in a driver, and the show leaves without it.
+constexpr int stop_wait_s = 2;
 
 // The sound thread reads music_file until the device is closed. A process that leaves
 // without stop_soundtrack would free the file under it while static objects are
@@ -247,6 +252,9 @@ void run_sound_thread() {
     }
     hold.unlock();
     sound_close();
+    hold.lock();
+    shared.ended = true;
+    shared.done.notify_one();
 }
 
 // Main thread: the sound thread's output when it is ready, now the main thread's.
@@ -285,7 +293,7 @@ void start_soundtrack() {
         std::lock_guard<std::mutex> hold(shared.lock);
         shared.link = output_link::closed;
         shared.retry_ns = 0;
-        shared.start_failed = shared.quit = false;
+        shared.start_failed = shared.quit = shared.ended = false;
     }
     soundtrack.state = sound_state::starting;
     soundtrack.start_ms = 0;
@@ -400,16 +408,25 @@ void seek_soundtrack(int ms) {
     }
 }
 
-void stop_soundtrack() {
+bool stop_soundtrack() {
+    bool stopped = true;
     if (soundtrack.sound_thread.joinable()) {
-        {
-            std::lock_guard<std::mutex> hold(shared.lock);
-            shared.quit = true;
-        }
+        std::unique_lock<std::mutex> hold(shared.lock);
+        shared.quit = true;
         shared.wake.notify_one();
-        soundtrack.sound_thread.join();
+        stopped = shared.done.wait_for(hold, std::chrono::seconds(stop_wait_s),
+                                       [] { return shared.ended; });
+        hold.unlock();
+        if (stopped) {
+            soundtrack.sound_thread.join();
+        } else {
+            fprintf(stderr, "%s: the sound output did not close within %d s; leaving without it\n",
+                    program_name(), stop_wait_s);
+            soundtrack.sound_thread.detach();
+        }
     }
     soundtrack.state = sound_state::off;
+    return stopped;
 }
 
 void hold_demo_clock(int ms) {

@@ -23,8 +23,11 @@ bool awaiting_first_note(int64_t& due_ns);
 // Moves the music and the clock to ms (below 0 lands at 0).
 void seek_soundtrack(int ms);
 
-// Shuts all sound down. The clock keeps its last value.
-void stop_soundtrack();
+// Shuts all sound down. The clock keeps its last value. False, after saying so, when a
+// driver still holds the sound thread a few seconds on (SDL's PipeWire one can wait for
+// ever): the thread is left to it, so SDL's audio must not be shut down, nor static
+// objects destroyed, and the process should leave with _exit.
+bool stop_soundtrack();
 
 // Offline rendering: until stop_soundtrack, sample_demo_clock reads exactly ms and
 // start_soundtrack opens no sound output.

@@ -49,7 +49,7 @@ static bool fails(const std::string& step) {
 bool platform_open_display() {
     return !fails("display");
 }
-void platform_close_display() {}
+void platform_close_display(bool) {}
 
 void platform_tell(const char* caption, const char* text, dialog_icon icon) {
     const char* icons[] = {"question", "warning", "stop", "information"};

@@ -48,6 +48,7 @@ int main() {
             timed([&] { seek_soundtrack(std::atoi(command.c_str() + 1)); });
         command.clear();
     }
-    stop_soundtrack();
+    if (!stop_soundtrack())
+        _exit(0); // its sound thread is still held in a driver, as the demo leaves it
     return 0;
 }
