@@ -17,7 +17,8 @@ clock_past() { (($(tail -n 1 "$sound_runtime/clock" | cut -d' ' -f2) > $1)); }
 wait_for "the show to start without sound" 15 clock_past 1000
 started=$?
 exec 3>&- # input closed: the probe stops, as Escape stops the demo
-wait_for "the show to leave" 10 eval '! kill -0 $probe 2>/dev/null'
+gone() { ! kill -0 "$probe" 2>/dev/null; }
+wait_for "the show to leave" 10 gone
 left=$?
 kill -KILL "$probe" 2>/dev/null
 wait "$probe"
