@@ -104,6 +104,21 @@ static int frames_ahead_of_new_buffer(int buffer_frames) {
                     static_cast<int>(int64_t(asked_ms) * mp3_rate_hz / 1000) - buffer_frames);
 }
 
+// SDL's PipeWire driver opens a device only once the session manager links the new
+// stream, and until then it waits, for ever if need be. pipewire-pulse has a sink to
+// offer a moment before a (re)starting session manager can link anything, but that
+// manager's own choice of a default output is only there once it runs: SDL knows it.
+// Other drivers answer for themselves.
+static bool session_manager_chose_output() {
+    if (SDL_strcmp(SDL_GetCurrentAudioDriver(), "pipewire") != 0)
+        return true;
+    char* name = nullptr;
+    SDL_AudioSpec spec = {};
+    const bool chosen = SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0;
+    SDL_free(name);
+    return chosen;
+}
+
 sound_open sound_init() {
     sound_close();
     if (may_use_server_driver() && ask_server_output(server_answer_ms) == server_output::not_yet) {
@@ -119,6 +134,11 @@ sound_open sound_init() {
         return sound_open::failed;
     }
     sound.subsystem_up = true;
+    if (!session_manager_chose_output()) {
+        sound_close();
+        fail("the sound server has no output yet");
+        return sound_open::not_yet;
+    }
 
     SDL_AudioSpec wanted = {};
     wanted.freq = mp3_rate_hz;
