@@ -113,8 +113,8 @@ static bool session_manager_chose_output() {
     if (SDL_strcmp(SDL_GetCurrentAudioDriver(), "pipewire") != 0)
         return true;
     char* name = nullptr;
-    SDL_AudioSpec spec = {};
-    const bool chosen = SDL_GetDefaultAudioInfo(&name, &spec, 0) == 0;
+    SDL_AudioSpec format = {};
+    const bool chosen = SDL_GetDefaultAudioInfo(&name, &format, 0) == 0;
     SDL_free(name);
     return chosen;
 }
