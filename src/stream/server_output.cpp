@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -20,6 +21,9 @@ struct server_query {
     bool answered; // the last reply came
     bool has_output;
     bool on_pipewire;                  // the server names itself PipeWire's
+    bool clients_answered;             // the client list came
+    bool inputs_asked;                 // the sink input list is asked for
+    std::vector<uint32_t> own_clients; // connections of this process
     std::vector<uint32_t> own_streams; // sink inputs of this process
     pa_usec_t queue_usec;              // what the newest of them holds queued
     int pending;                       // kills not yet confirmed
@@ -33,15 +37,32 @@ void take_server_info(pa_context*, const pa_server_info* info, void* userdata) {
     query->on_pipewire = info && info->server_name && std::strstr(info->server_name, "PipeWire");
 }
 
+bool of_this_process(const pa_proplist* properties) {
+    const char* pid = pa_proplist_gets(properties, PA_PROP_APPLICATION_PROCESS_ID);
+    return pid && std::strtol(pid, nullptr, 10) == getpid();
+}
+
+void take_client(pa_context*, const pa_client_info* info, int eol, void* userdata) {
+    auto* query = static_cast<server_query*>(userdata);
+    if (eol)
+        query->clients_answered = true;
+    else if (info && of_this_process(info->proplist))
+        query->own_clients.push_back(info->index);
+}
+
+// A stream of this process names it, or (as a stream through SDL's own PipeWire driver
+// shows on pipewire-pulse) only its connection does.
 void take_sink_input(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
     auto* query = static_cast<server_query*>(userdata);
     if (eol) {
         query->answered = true;
         return;
     }
-    const char* pid =
-        info ? pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID) : nullptr;
-    if (pid && std::strtol(pid, nullptr, 10) == getpid()) {
+    if (!info)
+        return;
+    const auto& clients = query->own_clients;
+    if (of_this_process(info->proplist) ||
+        std::find(clients.begin(), clients.end(), info->client) != clients.end()) {
         if (query->own_streams.empty() || info->index > query->own_streams.back())
             query->queue_usec = info->buffer_usec;
         query->own_streams.push_back(info->index);
@@ -118,13 +139,23 @@ bool server_runs_on_pipewire(int timeout_ms) {
     return query.answered && query.on_pipewire;
 }
 
-// Asks for the sink inputs of this process.
-static void ask_own_streams(int timeout_ms, server_query& query) {
-    talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
+// The step that asks for the sink inputs of this process: the clients first, then the
+// sink inputs; done when those are in.
+static bool ask_for_own_streams(pa_context* c, server_query& q, pa_operation*& asking) {
+    if (!q.clients_answered) {
         if (!asking)
-            asking = pa_context_get_sink_input_info_list(c, take_sink_input, &q);
-        return q.answered;
-    });
+            asking = pa_context_get_client_info_list(c, take_client, &q);
+    } else if (!q.inputs_asked) {
+        if (asking)
+            pa_operation_unref(asking);
+        asking = pa_context_get_sink_input_info_list(c, take_sink_input, &q);
+        q.inputs_asked = asking != nullptr;
+    }
+    return q.answered;
+}
+
+static void ask_own_streams(int timeout_ms, server_query& query) {
+    talk_to_server(timeout_ms, query, ask_for_own_streams);
 }
 
 bool server_keeps_own_stream(int timeout_ms) {
@@ -142,9 +173,7 @@ int server_own_stream_queue_ms(int timeout_ms) {
 void end_own_server_streams(int timeout_ms) {
     server_query query = {};
     talk_to_server(timeout_ms, query, [](pa_context* c, server_query& q, pa_operation*& asking) {
-        if (!asking)
-            asking = pa_context_get_sink_input_info_list(c, take_sink_input, &q);
-        if (!q.answered)
+        if (!ask_for_own_streams(c, q, asking))
             return false;
         if (q.pending == 0 && !q.own_streams.empty()) {
             for (uint32_t index : q.own_streams)
