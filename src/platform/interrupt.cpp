@@ -4,10 +4,16 @@
 // anywhere for too long), the thread ends the program itself: it kills the dialogs and
 // other children of the program's own session, then dies of the signal. The mode
 // guard is in a session of its own and stays, to give the desktop its mode back.
+//
+// A dialog killed that way is not the end of it: SDL draws its X11 dialogs in a forked
+// child, and when one dies, it forks the same dialog again as a fallback, which may
+// come after the children were killed. So every child the program forks dies with it
+// (the guard is spawned, not forked, and stays).
 #include "platform/platform.h"
 
 #include <dirent.h>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -52,6 +58,20 @@ void kill_own_children() {
     closedir(processes);
 }
 
+pid_t forking_process = 0; // the program, as a fork starts
+
+void note_forking_process() {
+    forking_process = getpid();
+}
+
+// In the new child: killed when the thread that forked it ends, with the program or
+// before; a program already gone by now takes it along at once.
+void die_with_forking_thread() {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != forking_process)
+        _exit(1);
+}
+
 void watch_signals(sigset_t signals) {
     int sig = 0;
     while (sigwait(&signals, &sig) != 0) {
@@ -71,6 +91,7 @@ void watch_interrupts() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    pthread_atfork(note_forking_process, nullptr, die_with_forking_thread);
     // Before any other thread starts, so that all of them inherit the mask.
     if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) == 0)
         std::thread(watch_signals, signals).detach();

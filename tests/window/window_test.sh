@@ -120,10 +120,10 @@ kiosk) # --fullscreen where 800 x 600 is not offered: no question, the desktop's
     [[ $(x11_geometry "$win") == 0,0,1024x768 ]] || x11_fail "not fullscreen: $(x11_geometry "$win")"
     x11_press "$win" Escape && x11_expect_exit 0
     ;;
-interrupted) # Ctrl-C, and in a second run SIGTERM, while the start question waits: the
-    # program ends with 128 + the signal, and its question goes with it.
+interrupted) # Ctrl-C, and in further runs SIGTERM and SIGKILL, while the start question
+    # waits: the program ends with 128 + the signal, and its question goes with it.
     x11_start 1024x768x24
-    for signal in INT TERM; do
+    for signal in INT TERM KILL; do
         x11_launch "$run_dir" env SDL_AUDIODRIVER=dummy "$vornhal"
         x11_wait "Start FullScreen?" >/dev/null || x11_fail "no fullscreen question"
         kill -"$signal" "$x11_demo"
